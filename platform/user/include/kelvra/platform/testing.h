@@ -1,0 +1,43 @@
+// Test hooks of the platform: a virtual clock for timers and scripted answers for modal windows.
+// Production code never calls these; tests switch them on before the windows are made.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <kelvra/platform/modal.h>
+
+class QDialog;
+
+namespace kelvra::platform::testing {
+
+// Virtual clock: from this call on, SetTimer schedules against a clock that only moves in
+// advanceClock(). advanceClock fires every due tick in time order, synchronously, each at its
+// due time (a 15,000 ms advance over a 5,000 ms timer gives three ticks).
+void useVirtualClock();
+void useRealClock();
+bool virtualClockActive();
+void advanceClock(uint64_t ms);
+uint64_t clockNowMs();  // virtual milliseconds since useVirtualClock(), or the real clock's
+
+// Scripted answers, first in first out. Each runs inside the modal loop of the next modal
+// window that opens, with the dialog already shown; it answers by closing the dialog (for
+// instance dialog.done(IDNO), or selecting a file and accepting). It may advance the clock.
+using ModalScript = std::function<void(QDialog& dialog, const ModalInfo& info)>;
+void scriptModal(ModalScript script);
+void enableScriptedModals();    // test mode: a modal window with no script is rejected at once
+void clearModalScripts();
+size_t pendingModalScripts();
+// Modal windows opened in test mode that had no script (each is a test fault).
+std::vector<ModalInfo> unscriptedModals();
+// Every modal window opened since enableScriptedModals(), in order.
+std::vector<ModalInfo> modalHistory();
+
+// Ready-made answers.
+ModalScript answer(int result);                     // dialog.done(result)
+ModalScript chooseFile(const std::string& path);    // file chooser: select the path and accept
+ModalScript cancel();                               // dialog.reject()
+
+}  // namespace kelvra::platform::testing
