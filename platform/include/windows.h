@@ -332,3 +332,8 @@ BOOL WINAPI WinHelpA(HWND hWndMain, LPCSTR lpszHelp, UINT uCommand, ULONG_PTR dw
 // String helpers the program uses from the C run-time's Windows flavour
 int WINAPI wsprintfA(LPSTR buffer, LPCSTR format, ...);
 #define wsprintf wsprintfA
+
+// Modeless dialogs (the platform's tests and tools make windows from templates this way)
+HWND WINAPI CreateDialogParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent,
+                               DLGPROC lpDialogFunc, LPARAM dwInitParam);
+#define CreateDialogParam CreateDialogParamA
