@@ -17,7 +17,6 @@ extern HWND CapWndCC;          // the capture window; null until InitializeApp c
 extern CAPTUREPARMS gCapParms; // capture settings, read from and written back to CapWndCC
 extern int tFlag;              // overlay: 0 off (preview), 1 on
 extern int timez;              // selected unit in milliseconds
-extern int index;              // capture driver connected at start
 extern int cDriver;            // non-zero when that driver is connected
 extern float fps;              // the Capture Every count (the name is historical)
 extern int test;               // the Speed Fps value
