@@ -28,12 +28,18 @@ uint64_t clockNowMs();  // virtual milliseconds since useVirtualClock(), or the 
 using ModalScript = std::function<void(QDialog& dialog, const ModalInfo& info)>;
 void scriptModal(ModalScript script);
 void enableScriptedModals();    // test mode: a modal window with no script is rejected at once
+void disableScriptedModals();   // back to plain exec(); drops the scripts still queued
+bool scriptedModalsEnabled();
 void clearModalScripts();
 size_t pendingModalScripts();
 // Modal windows opened in test mode that had no script (each is a test fault).
 std::vector<ModalInfo> unscriptedModals();
 // Every modal window opened since enableScriptedModals(), in order.
 std::vector<ModalInfo> modalHistory();
+// Safety net: in test mode a modal window still open after this much real time (default 5 s)
+// is rejected, with any modal window stacked above it, and listed here (each is a test fault).
+std::vector<ModalInfo> timedOutModals();
+void setModalTimeout(int ms);   // ms <= 0 restores the default
 
 // Ready-made answers.
 ModalScript answer(int result);                     // dialog.done(result)
