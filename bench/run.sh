@@ -7,6 +7,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$build" && pwd)
 log=$(mktemp)
 status=0
+# Programs that make windows run on Qt's offscreen platform unless a display is chosen.
+export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 for program in "$build"/bench/bench_*; do
   [ -x "$program" ] || continue
   echo "== $(basename "$program")"

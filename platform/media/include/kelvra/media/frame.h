@@ -1,8 +1,11 @@
-// A picture as the media core passes it around.
+// A picture as the media core passes it around, and conversion between pixel formats.
 #pragma once
+
+#include <kelvra/media/status.h>
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace kelvra::media {
@@ -27,7 +30,28 @@ struct Frame {
     std::chrono::steady_clock::time_point captured{};
 };
 
-// Bytes of one picture in a raw format (0 for MJPEG).
+// Bytes of one picture in a raw format (0 for MJPEG, and for sizes that are not positive).
 size_t frameBytes(PixelFormat format, int width, int height);
+
+// Converts pictures from any PixelFormat (MJPEG is decoded) into any raw one, scaling when asked.
+// The scaler, decoder and their buffers are kept between calls, so a stream of alike frames
+// converts without allocating; reuse the output Frame for the same reason. Not thread-safe: one
+// converter per thread.
+class FrameConverter {
+public:
+    FrameConverter();
+    ~FrameConverter();
+    FrameConverter(const FrameConverter&) = delete;
+    FrameConverter& operator=(const FrameConverter&) = delete;
+
+    // `out` becomes `format` at width x height (0 = the input's size), with the input's sequence
+    // and capture time. bottomUp stores the rows last to first, as BI_RGB bitmaps do.
+    Status convert(const Frame& in, PixelFormat format, Frame& out, int width = 0, int height = 0,
+                   bool bottomUp = false);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
 
 }  // namespace kelvra::media
