@@ -1,0 +1,148 @@
+// MessageBoxA over QMessageBox, shown through runModal so that timers tick inside it and tests
+// can answer it. Buttons, default button, Escape and the close box follow Windows.
+#include <windows.h>
+
+#include <kelvra/platform/modal.h>
+#include <kelvra/platform/window.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QMessageBox>
+#include <QPushButton>
+
+#include <array>
+
+namespace {
+
+using kelvra::platform::ModalInfo;
+using kelvra::platform::ModalKind;
+
+constexpr int kMaxButtons = 3;
+constexpr int kNoEscape = 0;  // no button answers Escape or the close box
+
+struct ButtonSpec {
+    QMessageBox::StandardButton qt;
+    int id;
+};
+
+struct BoxSpec {
+    std::array<ButtonSpec, kMaxButtons> buttons;
+    int count;
+    // Windows: Escape (and the close box) answer IDCANCEL when there is a Cancel button, IDOK
+    // for a lone OK button, and do nothing otherwise (Yes/No, Abort/Retry/Ignore).
+    int escapeId;
+};
+
+// Indexed by uType & MB_TYPEMASK, buttons in Windows' order (which MB_DEFBUTTONn counts in).
+const std::array<BoxSpec, MB_RETRYCANCEL + 1> kBoxSpecs = {{
+    {{{{QMessageBox::Ok, IDOK}}}, 1, IDOK},
+    {{{{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}}}, 2, IDCANCEL},
+    {{{{QMessageBox::Abort, IDABORT}, {QMessageBox::Retry, IDRETRY},
+       {QMessageBox::Ignore, IDIGNORE}}}, 3, kNoEscape},
+    {{{{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}, {QMessageBox::Cancel, IDCANCEL}}},
+     3, IDCANCEL},
+    {{{{QMessageBox::Yes, IDYES}, {QMessageBox::No, IDNO}}}, 2, kNoEscape},
+    {{{{QMessageBox::Retry, IDRETRY}, {QMessageBox::Cancel, IDCANCEL}}}, 2, IDCANCEL},
+}};
+
+QMessageBox::Icon iconFor(UINT uType)
+{
+    switch (uType & MB_ICONMASK) {
+    case MB_ICONHAND: return QMessageBox::Critical;
+    case MB_ICONQUESTION: return QMessageBox::Question;
+    case MB_ICONEXCLAMATION: return QMessageBox::Warning;
+    case MB_ICONASTERISK: return QMessageBox::Information;
+    default: return QMessageBox::NoIcon;  // no icon flag: no icon, as the exit question has
+    }
+}
+
+// Keeps Escape and the close box from answering a box that has no Cancel button; left alone,
+// QMessageBox would take "No" or "Abort" as its escape button.
+class NoEscapeFilter : public QObject {
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Close) {
+            event->ignore();
+            return true;
+        }
+        if (event->type() == QEvent::KeyPress
+            && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape)
+            return true;
+        return QObject::eventFilter(watched, event);
+    }
+};
+
+void addButtons(QMessageBox& box, const BoxSpec& spec, UINT uType)
+{
+    std::array<QPushButton*, kMaxButtons> added{};
+    for (int i = 0; i < spec.count; ++i)
+        added[i] = box.addButton(spec.buttons[i].qt);
+    // MB_DEFBUTTONn past the last button falls back to the first, as on Windows.
+    int defIndex = static_cast<int>((uType & MB_DEFMASK) >> 8);
+    if (defIndex >= spec.count)
+        defIndex = 0;
+    box.setDefaultButton(added[defIndex]);
+    added[defIndex]->setFocus();
+    for (int i = 0; i < spec.count; ++i)
+        if (spec.buttons[i].id == spec.escapeId)
+            box.setEscapeButton(added[i]);
+    if (spec.escapeId == kNoEscape)
+        box.setWindowFlag(Qt::WindowCloseButtonHint, false);
+}
+
+// The box's answer: the button pressed, or the id a test script ended it with; a box closed
+// any other way answers like Escape would, or 0 (failure) when Escape has no answer.
+int answerOf(const QMessageBox& box, const BoxSpec& spec, int result)
+{
+    for (int i = 0; i < spec.count; ++i)
+        if (box.clickedButton() && box.clickedButton() == box.button(spec.buttons[i].qt))
+            return spec.buttons[i].id;
+    for (int i = 0; i < spec.count; ++i)
+        if (spec.buttons[i].id == result)
+            return result;
+    return spec.escapeId;
+}
+
+}  // namespace
+
+int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
+{
+    const UINT type = uType & MB_TYPEMASK;
+    if (type >= kBoxSpecs.size())
+        return 0;  // ERROR_INVALID_MSGBOX_STYLE on Windows
+    QWidget* owner = kelvra::platform::widgetFromHandle(hWnd);
+    if (hWnd && !owner)
+        return 0;  // ERROR_INVALID_WINDOW_HANDLE
+    // Windows captions a box "Error" when no caption is given.
+    const char* caption = lpCaption ? lpCaption : "Error";
+    const char* text = lpText ? lpText : "";
+
+    QMessageBox box(owner ? owner->window() : nullptr);
+    box.setWindowTitle(QString::fromLocal8Bit(caption));
+    box.setTextFormat(Qt::PlainText);  // the text is shown exactly, never read as markup
+    box.setText(QString::fromLocal8Bit(text));
+    box.setIcon(iconFor(uType));
+    // Modal to the owner's window, like Windows disabling the owner; without an owner (or for
+    // task- and system-modal boxes) to the whole program.
+    const bool toOwner = owner && (uType & (MB_SYSTEMMODAL | MB_TASKMODAL)) == 0;
+    box.setWindowModality(toOwner ? Qt::WindowModal : Qt::ApplicationModal);
+
+    const BoxSpec& spec = kBoxSpecs[type];
+    addButtons(box, spec, uType);
+    NoEscapeFilter noEscape;
+    if (spec.escapeId == kNoEscape)
+        box.installEventFilter(&noEscape);
+
+    const int result = kelvra::platform::runModal(box, ModalInfo{ModalKind::MessageBox, caption, text});
+    return answerOf(box, spec, result);
+}
+
+BOOL WINAPI MessageBeep(UINT uType)
+{
+    (void)uType;
+    QApplication::beep();
+    return TRUE;
+}

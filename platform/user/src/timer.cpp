@@ -1,0 +1,203 @@
+// SetTimer / KillTimer over a QTimer alarm, and the virtual clock that tests run timers on.
+// Ticks are delivered by whatever Qt event loop runs, so they arrive inside every modal loop
+// (dialogs, message boxes, choosers), as WM_TIMER does on Windows.
+#include <windows.h>
+
+#include <kelvra/platform/testing.h>
+#include <kelvra/platform/window.h>
+
+#include "timer_queue.h"
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QTimer>
+
+#include <chrono>
+
+namespace kelvra::platform {
+
+namespace {
+
+class RealClock : public TimerClock {
+public:
+    // The same monotonic clock as GetTickCount and Qt's timers.
+    uint64_t nowMs() const override
+    {
+        using namespace std::chrono;
+        return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+    }
+};
+
+class VirtualClock : public TimerClock {
+public:
+    uint64_t nowMs() const override { return now_; }
+    void reach(uint64_t ms) override { now_ = std::max(now_, ms); }
+    void restart() { now_ = 0; }
+
+private:
+    uint64_t now_ = 0;
+};
+
+// One single-shot precise QTimer (a coarse one may be 5 % late, minutes on an hour), created on
+// first use and owned by the application object so that it goes away with the event loop.
+class QtAlarm : public TimerAlarm {
+public:
+    explicit QtAlarm(TimerScheduler** scheduler) : scheduler_(scheduler) {}
+
+    void arm(int delayMs) override
+    {
+        QTimer* t = timer();
+        if (t)
+            t->start(delayMs);
+    }
+    void disarm() override
+    {
+        if (timer_)
+            timer_->stop();
+    }
+
+private:
+    QTimer* timer()
+    {
+        if (!timer_ && QCoreApplication::instance()) {
+            timer_ = new QTimer(QCoreApplication::instance());
+            timer_->setSingleShot(true);
+            timer_->setTimerType(Qt::PreciseTimer);
+            TimerScheduler** scheduler = scheduler_;
+            QObject::connect(timer_, &QTimer::timeout, [scheduler]() { (*scheduler)->onAlarm(); });
+        }
+        return timer_;
+    }
+
+    TimerScheduler** scheduler_;
+    QPointer<QTimer> timer_;
+};
+
+bool windowGone(HWND hwnd)
+{
+    return hwnd != nullptr && windowFromHandle(hwnd) == nullptr;
+}
+
+// A destroyed window takes its timers with it, as DestroyWindow does on Windows.
+void dropTimersOfGoneWindows(TimerQueue& queue)
+{
+    queue.removeIf([](const TimerEntry& e) { return windowGone(e.hwnd); });
+}
+
+void deliverTick(const TimerEntry& tick, uint64_t fireMs);
+
+struct TimerService {
+    RealClock realClock;
+    VirtualClock virtualClock;
+    TimerScheduler* self = &scheduler;
+    QtAlarm alarm{&self};
+    TimerScheduler scheduler{&realClock, &alarm, deliverTick};
+    bool virtualActive = false;
+};
+
+TimerService& service()
+{
+    static TimerService s;
+    return s;
+}
+
+void deliverTick(const TimerEntry& tick, uint64_t fireMs)
+{
+    if (windowGone(tick.hwnd)) {
+        service().scheduler.kill(tick.hwnd, tick.id);
+        return;
+    }
+    // The callback gets the tick count of delivery, as TIMERPROC's dwTime does.
+    if (tick.proc) {
+        tick.proc(tick.hwnd, WM_TIMER, tick.id, static_cast<DWORD>(fireMs));
+        return;
+    }
+    // No callback: WM_TIMER goes to the window's procedure. A window-less timer without a
+    // callback has nobody to tell, as a thread message with no loop to dispatch it.
+    if (Window* window = windowFromHandle(tick.hwnd))
+        window->message(WM_TIMER, tick.id, 0);
+}
+
+}  // namespace
+
+}  // namespace kelvra::platform
+
+using kelvra::platform::dropTimersOfGoneWindows;
+using kelvra::platform::service;
+using kelvra::platform::windowGone;
+
+UINT_PTR WINAPI SetTimer(HWND hWnd, UINT_PTR nIDEvent, UINT uElapse, TIMERPROC lpTimerFunc)
+{
+    auto& s = service();
+    dropTimersOfGoneWindows(s.scheduler.queue());
+    if (windowGone(hWnd))
+        return 0;  // ERROR_INVALID_WINDOW_HANDLE on Windows
+    UINT_PTR id = nIDEvent;
+    // Window-less: an existing timer of that id is replaced, otherwise the id is ignored and a
+    // new one handed out.
+    if (!hWnd && (id == 0 || !s.scheduler.queue().contains(nullptr, id)))
+        id = s.scheduler.queue().freshThreadTimerId();
+    s.scheduler.set(hWnd, id, uElapse, lpTimerFunc);
+    // With a window Windows answers non-zero: the id, or TRUE for id 0.
+    return id != 0 ? id : TRUE;
+}
+
+BOOL WINAPI KillTimer(HWND hWnd, UINT_PTR uIDEvent)
+{
+    auto& s = service();
+    dropTimersOfGoneWindows(s.scheduler.queue());
+    return s.scheduler.kill(hWnd, uIDEvent) ? TRUE : FALSE;
+}
+
+namespace kelvra::platform::testing {
+
+void useVirtualClock()
+{
+    auto& s = service();
+    s.virtualClock.restart();
+    s.scheduler.reset(&s.virtualClock, nullptr);
+    s.virtualActive = true;
+}
+
+void useRealClock()
+{
+    auto& s = service();
+    s.scheduler.reset(&s.realClock, &s.alarm);
+    s.virtualActive = false;
+}
+
+bool virtualClockActive()
+{
+    return service().virtualActive;
+}
+
+void advanceClock(uint64_t ms)
+{
+    auto& s = service();
+    if (!s.virtualActive)
+        return;
+    const uint64_t target = s.virtualClock.nowMs() + ms;
+    s.scheduler.deliverUntil(target);
+    s.virtualClock.reach(target);
+}
+
+void spendClock(uint64_t ms)
+{
+    auto& s = service();
+    if (s.virtualActive)
+        s.virtualClock.reach(s.virtualClock.nowMs() + ms);
+}
+
+uint64_t clockNowMs()
+{
+    return service().scheduler.clock().nowMs();
+}
+
+size_t activeTimers()
+{
+    auto& s = service();
+    dropTimersOfGoneWindows(s.scheduler.queue());
+    return s.scheduler.queue().size();
+}
+
+}  // namespace kelvra::platform::testing
