@@ -1,0 +1,161 @@
+// frameBytes and FrameConverter: sizes, round trips, orientation, JPEG input, bad input.
+#include <kelvra/media/encoder.h>
+#include <kelvra/media/frame.h>
+
+extern "C" {
+#include <libavutil/imgutils.h>
+}
+
+#include <gtest/gtest.h>
+
+using namespace kelvra::media;
+
+namespace {
+
+const PixelFormat kRawFormats[] = {PixelFormat::RGB24,   PixelFormat::BGR24, PixelFormat::BGRA, PixelFormat::YUYV422,
+                                   PixelFormat::YUV420P, PixelFormat::NV12,  PixelFormat::GRAY8};
+
+AVPixelFormat avFormat(PixelFormat f)
+{
+    switch (f) {
+    case PixelFormat::RGB24: return AV_PIX_FMT_RGB24;
+    case PixelFormat::BGR24: return AV_PIX_FMT_BGR24;
+    case PixelFormat::BGRA: return AV_PIX_FMT_BGRA;
+    case PixelFormat::YUYV422: return AV_PIX_FMT_YUYV422;
+    case PixelFormat::YUV420P: return AV_PIX_FMT_YUV420P;
+    case PixelFormat::NV12: return AV_PIX_FMT_NV12;
+    case PixelFormat::GRAY8: return AV_PIX_FMT_GRAY8;
+    default: return AV_PIX_FMT_NONE;
+    }
+}
+
+// 16x16-pixel blocks of flat grey levels, which survive chroma subsampling and JPEG.
+Frame greyBlocks(int w, int h)
+{
+    Frame f;
+    f.width = w, f.height = h, f.format = PixelFormat::RGB24, f.sequence = 7;
+    f.data.resize(size_t(w) * h * 3);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const uint8_t v = uint8_t(40 + ((x / 16 + y / 16) % 4) * 50);
+            for (int c = 0; c < 3; ++c)
+                f.data[(size_t(y) * w + x) * 3 + c] = v;
+        }
+    return f;
+}
+
+int maxDifference(const Frame& a, const Frame& b)
+{
+    int worst = 0;
+    for (size_t i = 0; i < a.data.size(); ++i)
+        worst = std::max(worst, std::abs(int(a.data[i]) - int(b.data[i])));
+    return worst;
+}
+
+}  // namespace
+
+TEST(FrameBytes, AgreesWithFfmpegLayout)
+{
+    for (PixelFormat f : kRawFormats)
+        for (auto [w, h] : {std::pair{640, 480}, {161, 121}, {1, 1}, {1920, 1080}})
+            EXPECT_EQ(frameBytes(f, w, h), size_t(av_image_get_buffer_size(avFormat(f), w, h, 1)))
+                << int(f) << " " << w << "x" << h;
+    EXPECT_EQ(frameBytes(PixelFormat::MJPEG, 640, 480), 0u);
+    EXPECT_EQ(frameBytes(PixelFormat::RGB24, 0, 480), 0u);
+    EXPECT_EQ(frameBytes(PixelFormat::RGB24, 640, -1), 0u);
+}
+
+TEST(FrameConverter, RoundTripsEveryRawFormat)
+{
+    const Frame source = greyBlocks(320, 240);
+    FrameConverter converter;
+    for (PixelFormat f : kRawFormats) {
+        Frame middle, back;
+        ASSERT_TRUE(converter.convert(source, f, middle));
+        EXPECT_EQ(middle.width, 320);
+        EXPECT_EQ(middle.height, 240);
+        EXPECT_EQ(middle.data.size(), frameBytes(f, 320, 240));
+        EXPECT_EQ(middle.sequence, 7u);
+        ASSERT_TRUE(converter.convert(middle, PixelFormat::RGB24, back));
+        EXPECT_LE(maxDifference(source, back), 3) << int(f);
+    }
+}
+
+TEST(FrameConverter, ScalesToRequestedSize)
+{
+    FrameConverter converter;
+    Frame out;
+    ASSERT_TRUE(converter.convert(greyBlocks(640, 480), PixelFormat::BGRA, out, 200, 150));
+    EXPECT_EQ(out.width, 200);
+    EXPECT_EQ(out.height, 150);
+    EXPECT_EQ(out.data.size(), 200u * 150 * 4);
+    ASSERT_TRUE(converter.convert(greyBlocks(160, 120), PixelFormat::YUYV422, out, 1920, 1080));
+    EXPECT_EQ(out.data.size(), frameBytes(PixelFormat::YUYV422, 1920, 1080));
+}
+
+TEST(FrameConverter, BottomUpReversesRows)
+{
+    Frame in = greyBlocks(64, 48);
+    for (int x = 0; x < 64 * 3; ++x)
+        in.data[x] = 255;  // a white top row
+    FrameConverter converter;
+    Frame down, up;
+    ASSERT_TRUE(converter.convert(in, PixelFormat::BGR24, down));
+    ASSERT_TRUE(converter.convert(in, PixelFormat::BGR24, up, 0, 0, true));
+    const size_t row = 64 * 3;
+    for (int y = 0; y < 48; ++y)
+        EXPECT_TRUE(std::equal(down.data.begin() + row * y, down.data.begin() + row * (y + 1),
+                               up.data.begin() + row * (47 - y)));
+    EXPECT_EQ(up.data[row * 47], 255);
+}
+
+TEST(FrameConverter, ReusesItsOutputWithoutReallocating)
+{
+    FrameConverter converter;
+    const Frame in = greyBlocks(320, 240);
+    Frame out;
+    ASSERT_TRUE(converter.convert(in, PixelFormat::BGRA, out));
+    const uint8_t* buffer = out.data.data();
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(converter.convert(in, PixelFormat::BGRA, out));
+    EXPECT_EQ(out.data.data(), buffer);
+}
+
+TEST(FrameConverter, DecodesJpegInput)
+{
+    const Frame source = greyBlocks(320, 240);
+    std::unique_ptr<Encoder> encoder;
+    ASSERT_TRUE(Encoder::create(Codec::MotionJpeg, 320, 240, 95, encoder));
+    Frame jpeg;
+    jpeg.format = PixelFormat::MJPEG;
+    bool key;
+    ASSERT_TRUE(encoder->encode(source, jpeg.data, key));
+    FrameConverter converter;
+    Frame rgb;
+    ASSERT_TRUE(converter.convert(jpeg, PixelFormat::RGB24, rgb));
+    EXPECT_EQ(rgb.width, 320);
+    EXPECT_EQ(rgb.height, 240);
+    EXPECT_LE(maxDifference(source, rgb), 12);  // full range kept: no washed-out greys
+}
+
+TEST(FrameConverter, RefusesBadInput)
+{
+    FrameConverter converter;
+    Frame out;
+    Frame garbage;
+    garbage.format = PixelFormat::MJPEG;
+    garbage.data.assign(1000, 0x55);
+    Status st = converter.convert(garbage, PixelFormat::RGB24, out);
+    EXPECT_FALSE(st);
+    EXPECT_FALSE(st.message.empty());
+    garbage.data.clear();
+    EXPECT_FALSE(converter.convert(garbage, PixelFormat::RGB24, out));
+    Frame shortRaw = greyBlocks(64, 48);
+    shortRaw.data.resize(100);
+    EXPECT_FALSE(converter.convert(shortRaw, PixelFormat::BGRA, out));
+    EXPECT_FALSE(converter.convert(greyBlocks(64, 48), PixelFormat::MJPEG, out));
+    Frame self = greyBlocks(64, 48);
+    EXPECT_FALSE(converter.convert(self, PixelFormat::BGRA, self));
+    // The converter still works after the failures.
+    EXPECT_TRUE(converter.convert(greyBlocks(64, 48), PixelFormat::BGRA, out));
+}
