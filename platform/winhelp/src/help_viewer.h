@@ -1,0 +1,86 @@
+// The help viewer: a window with the help book's pages, links between them, back and forward,
+// and a search across every page.
+#pragma once
+
+#include <kelvra/platform/window.h>
+#include <kelvra/winhelp/help_viewer.h>
+
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QTextBrowser;
+
+namespace kelvra::winhelp {
+
+class HelpViewer;
+
+// The viewer's handle; kept apart from the widget so that WM_CLOSE ends the handle at once.
+class HelpHandle : public platform::Window {
+public:
+    explicit HelpHandle(HelpViewer* owner) : owner_(owner) {}
+    QWidget* widget() const override;
+    LRESULT message(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+private:
+    HelpViewer* owner_;
+};
+
+class HelpViewer : public QWidget, public HelpViewerControl {
+public:
+    HelpViewer(QWidget* owner, const HelpLocation& location, const std::string& requested);
+    ~HelpViewer() override;
+
+    void destroyWindow();
+
+    HWND handle() const override;
+    bool fileFound() const override { return location_.found; }
+    std::string shownText() const override;
+    std::string currentTopic() const override;
+    std::string currentTitle() const override;
+    bool openTopic(const std::string& topic) override;
+    void showContents() override;
+    bool back() override;
+    bool forward() override;
+    std::vector<SearchHit> search(const std::string& text) override;
+    std::vector<std::string> topics() const override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    struct Page {
+        QString file;
+        QString title;
+        QString text;
+    };
+    QWidget* buildToolbar();
+    void reportMissing(const std::string& requested);
+    void loadPages();
+    void openHit(int row);
+    void placeNear(QWidget* owner);
+
+    std::unique_ptr<HelpHandle> handle_;
+    HelpLocation location_;
+    QString folder_;
+    std::vector<Page> pages_;  // read at the first search
+    bool pagesLoaded_ = false;
+    QString lastSearch_;
+    std::vector<SearchHit> hits_;
+
+    QTextBrowser* browser_ = nullptr;
+    QLineEdit* searchField_ = nullptr;
+    QListWidget* results_ = nullptr;
+    QLabel* resultsTitle_ = nullptr;
+    QWidget* resultsPane_ = nullptr;
+    QAction* contentsAction_ = nullptr;
+    QAction* backAction_ = nullptr;
+    QAction* forwardAction_ = nullptr;
+};
+
+}  // namespace kelvra::winhelp
