@@ -1,0 +1,65 @@
+// Test hooks of the capture window: the messages it received, in order and with what their
+// pointers carried, and a look inside (its source, its open file, the problems it reported).
+// Production code never calls these.
+#pragma once
+
+#include <vfw.h>
+
+#include <kelvra/media/source.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kelvra::avicap::testing {
+
+struct CapMessage {
+    UINT msg = 0;
+    WPARAM wParam = 0;
+    LPARAM lParam = 0;
+    LRESULT result = 0;
+    // WM_CAP_FILE_SET_CAPTURE_FILEA: the path passed; WM_CAP_FILE_GET_CAPTURE_FILEA and
+    // WM_CAP_DRIVER_GET_NAMEA / _VERSIONA: the text handed back.
+    std::optional<std::string> text;
+    // WM_CAP_SET_SEQUENCE_SETUP: the record passed; WM_CAP_GET_SEQUENCE_SETUP: the record as
+    // copied back (only the first wParam bytes come from the window).
+    std::optional<CAPTUREPARMS> parms;
+};
+
+// From now on every capture window logs each message when it arrives (so a message sent from a
+// modal loop inside another one comes after it), with its result once handled.
+void recordMessages(bool on);
+std::vector<CapMessage> messages(HWND capWindow);
+void clearMessages(HWND capWindow);
+
+// The connected driver's source, locked against the preview thread while `use` runs; false
+// when no driver is connected.
+bool withSource(HWND capWindow, const std::function<void(media::FrameSource&)>& use);
+std::string connectedDriver(HWND capWindow);  // its id ("test", "/dev/video0"), or empty
+
+// The open capture file.
+bool fileOpen(HWND capWindow);
+std::string openFilePath(HWND capWindow);
+uint64_t openFileFrames(HWND capWindow);
+
+// Problems the window reported itself: the last text, how many occurrences so far, and what
+// its banner shows now (empty when nothing is wrong).
+std::string lastError(HWND capWindow);
+int reportedErrors(HWND capWindow);
+std::string bannerText(HWND capWindow);
+bool noticeVisible(HWND capWindow);
+
+// Preview: pictures painted so far, and the interval the preview runs at.
+uint64_t picturesShown(HWND capWindow);
+int previewIntervalMs(HWND capWindow);
+
+// How long WM_CAP_SINGLE_FRAME waits for a frame (tests of a stalled device shorten it).
+void setGrabTimeout(HWND capWindow, std::chrono::milliseconds timeout);
+
+// Where the window writes when no capture file was set: capture.avi in the videos folder.
+std::string defaultCaptureFile();
+
+}  // namespace kelvra::avicap::testing

@@ -1,0 +1,48 @@
+// The single-frame capture file: one compressor and one AVI writer for one frame size.
+#pragma once
+
+#include <kelvra/media/avi_writer.h>
+#include <kelvra/media/encoder.h>
+#include <kelvra/media/source.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kelvra::avicap {
+
+struct Compression {
+    // Motion JPEG: a fraction of the size of full frames (a day of one frame a minute at
+    // 640x480 is 1.3 GB uncompressed), and every AVI player reads it.
+    media::Codec codec = media::Codec::MotionJpeg;
+    int quality = 90;
+};
+
+class CaptureFile {
+public:
+    // Creates `path`, or continues the recording in it when its format matches; a file of any
+    // other kind is left untouched and the open fails.
+    static media::Status open(const std::string& path, int width, int height, const Compression& compression,
+                              uint32_t microSecPerFrame, std::unique_ptr<CaptureFile>& out);
+
+    // Compresses and appends one frame; the file holds every earlier frame whatever happens.
+    media::Status append(const media::Frame& frame);
+    media::Status setMicroSecPerFrame(uint32_t microSecPerFrame);
+    media::Status close();
+
+    const std::string& path() const { return writer_->path(); }
+    uint64_t frames() const { return writer_->frameCount(); }
+    int width() const { return width_; }
+    int height() const { return height_; }
+
+private:
+    CaptureFile() = default;
+
+    int width_ = 0, height_ = 0;
+    std::unique_ptr<media::Encoder> encoder_;
+    std::unique_ptr<media::AviWriter> writer_;
+    std::vector<uint8_t> packet_;
+};
+
+}  // namespace kelvra::avicap

@@ -1,0 +1,97 @@
+// The capture window (the "AVICap" class): a child widget that previews the connected driver and
+// writes single-frame AVI files, driven by WM_CAP_* messages.
+#pragma once
+
+#include "capture_file.h"
+#include "device.h"
+#include "preview_thread.h"
+#include "problems.h"
+
+#include <kelvra/avicap/testing.h>
+#include <kelvra/platform/window.h>
+
+#include <vfw.h>
+
+#include <QImage>
+#include <QPointer>
+#include <QWidget>
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class QMessageBox;
+
+namespace kelvra::avicap {
+
+std::string defaultCaptureFilePath();
+
+class CaptureWindow : public QWidget, public platform::Window {
+    Q_OBJECT
+public:
+    CaptureWindow(QWidget* parent, int id);
+    ~CaptureWindow() override;
+
+    QWidget* widget() const override { return const_cast<CaptureWindow*>(this); }
+    int controlId() const override { return id_; }
+    LRESULT message(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+    // What tests look at (kelvra/avicap/testing.h).
+    std::vector<testing::CapMessage> log;
+    std::shared_ptr<Device> device() const { return device_; }
+    const CaptureFile* file() const { return file_.get(); }
+    const Problems& problems() const { return problems_; }
+    uint64_t picturesShown() const { return picturesShown_; }
+    bool noticeVisible() const;
+    int previewIntervalMs() { return preview_->effectiveIntervalMs(); }
+    std::optional<std::chrono::milliseconds> grabTimeoutOverride;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    LRESULT dispatch(UINT msg, WPARAM wParam, LPARAM lParam);
+
+    LRESULT driverConnect(WPARAM index);
+    LRESULT driverDisconnect();
+    LRESULT driverGetText(bool version, WPARAM size, LPARAM buffer);
+    LRESULT setCaptureFile(LPARAM path);
+    LRESULT getCaptureFile(WPARAM size, LPARAM buffer);
+    LRESULT setPreview(bool on);
+    LRESULT setPreviewRate(WPARAM ms);
+    LRESULT setSequenceSetup(WPARAM size, LPARAM parms);
+    LRESULT getSequenceSetup(WPARAM size, LPARAM parms);
+    LRESULT singleFrameOpen();
+    LRESULT singleFrame();
+    LRESULT singleFrameClose();
+    LRESULT videoSourceDialog();
+    LRESULT videoFormatDialog();
+    LRESULT compressionDialog();
+    bool reportNoDriver(const char* caption);
+
+    void raise(Topic topic, const std::string& text);
+    void clear(Topic topic);
+    void showNotice(const std::string& text);
+    void pictureArrived();
+    void deviceStateChanged(media::SourceState state);
+    // Refusal text when a new stream format cannot go into the open file; empty when it can.
+    std::string formatRefusal(const media::StreamFormat& format) const;
+
+    int id_;
+    CAPTUREPARMS parms_;
+    std::string captureFile_;
+    Compression compression_;
+    bool previewOn_ = false;
+    std::shared_ptr<Device> device_;
+    std::unique_ptr<CaptureFile> file_;
+    Problems problems_;
+    QPointer<QMessageBox> notice_;
+    QImage picture_;
+    uint64_t picturesShown_ = 0;
+    std::unique_ptr<PreviewThread> preview_;
+};
+
+}  // namespace kelvra::avicap

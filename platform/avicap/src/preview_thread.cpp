@@ -1,0 +1,153 @@
+#include "preview_thread.h"
+
+#include "preview_image.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace kelvra::avicap {
+
+namespace {
+// How often the device's state is looked at while the preview is off.
+constexpr int kIdlePollMs = 250;
+}  // namespace
+
+PreviewThread::PreviewThread(std::function<void()> pictureReady, std::function<void(media::SourceState)> stateChanged)
+    : pictureReady_(std::move(pictureReady)), stateChanged_(std::move(stateChanged)), thread_([this] { run(); })
+{
+}
+
+PreviewThread::~PreviewThread()
+{
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        quit_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+}
+
+void PreviewThread::setDevice(std::shared_ptr<Device> device)
+{
+    std::lock_guard<std::mutex> use(useMutex_);
+    std::lock_guard<std::mutex> guard(mutex_);
+    device_ = std::move(device);
+    lastSequence_ = 0;
+    lastState_ = media::SourceState::Streaming;
+    devicePeriodMs_ = 0;
+    picture_ = QImage();
+    picturePending_ = false;
+    wake_.notify_all();
+}
+
+void PreviewThread::setEnabled(bool on)
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    enabled_ = on;
+    wake_.notify_all();
+}
+
+void PreviewThread::setRequestedIntervalMs(unsigned ms)
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    requestedMs_ = ms;
+    wake_.notify_all();
+}
+
+void PreviewThread::setBox(QSize box)
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    box_ = box;
+}
+
+int PreviewThread::effectiveIntervalMsLocked() const
+{
+    return std::max<int>(int(std::min<unsigned>(requestedMs_, INT32_MAX)), devicePeriodMs_);
+}
+
+int PreviewThread::effectiveIntervalMs()
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    return effectiveIntervalMsLocked();
+}
+
+QImage PreviewThread::takePicture()
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    picturePending_ = false;
+    return std::exchange(picture_, QImage());
+}
+
+// Lock order: useMutex_ before mutex_, here and in setDevice().
+void PreviewThread::run()
+{
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            if (quit_)
+                return;
+            const int wait = (enabled_ && device_) ? std::max(1, effectiveIntervalMsLocked()) : kIdlePollMs;
+            wake_.wait_for(lock, std::chrono::milliseconds(wait));
+            if (quit_)
+                return;
+        }
+        std::lock_guard<std::mutex> use(useMutex_);
+        std::shared_ptr<Device> device;
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            device = device_;
+        }
+        if (device)
+            step(device);
+    }
+}
+
+void PreviewThread::step(const std::shared_ptr<Device>& device)
+{
+    bool enabled, pending;
+    uint64_t after;
+    QSize box;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        enabled = enabled_;
+        pending = picturePending_;
+        after = lastSequence_;
+        box = box_;
+    }
+    media::Frame frame;
+    bool got = false;
+    media::SourceState state = media::SourceState::Streaming;
+    media::StreamFormat format;
+    device->locked([&](media::FrameSource& source) {
+        state = source.state();
+        format = source.format();
+        // While the UI has not painted the last picture, a new one would only be thrown away.
+        if (enabled && !pending)
+            got = source.latestFrame(frame, after);
+        return 0;
+    });
+    bool stateChanged;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        devicePeriodMs_ = Device::framePeriodMs(format);
+        stateChanged = state != lastState_;
+        lastState_ = state;
+        if (got)
+            lastSequence_ = frame.sequence;
+    }
+    if (stateChanged)
+        stateChanged_(state);
+    if (!got)
+        return;
+    QImage image = previewImage(frame, box);
+    if (image.isNull())
+        return;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        picture_ = std::move(image);
+        picturePending_ = true;
+    }
+    pictureReady_();
+}
+
+}  // namespace kelvra::avicap

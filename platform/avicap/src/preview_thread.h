@@ -1,0 +1,62 @@
+// The preview's worker: takes the device's newest frame at the preview interval, scales and
+// converts it off the UI thread, and hands the picture over. The UI thread only paints.
+#pragma once
+
+#include "device.h"
+
+#include <QImage>
+#include <QSize>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace kelvra::avicap {
+
+class PreviewThread {
+public:
+    // Both callbacks run on the worker thread; they must only post to the UI thread.
+    PreviewThread(std::function<void()> pictureReady, std::function<void(media::SourceState)> stateChanged);
+    ~PreviewThread();
+
+    // Returns once the worker no longer uses the previous device, so the caller may release it.
+    void setDevice(std::shared_ptr<Device> device);
+    void setEnabled(bool on);
+    void setRequestedIntervalMs(unsigned ms);
+    void setBox(QSize box);
+
+    // The slower of the requested interval and the device's frame period.
+    int effectiveIntervalMs();
+    // The newest picture, once; null when none arrived since the last call.
+    QImage takePicture();
+
+private:
+    void run();
+    int effectiveIntervalMsLocked() const;
+    void step(const std::shared_ptr<Device>& device);
+
+    std::function<void()> pictureReady_;
+    std::function<void(media::SourceState)> stateChanged_;
+
+    std::mutex useMutex_;  // held by the worker while it works with the device
+    std::mutex mutex_;     // guards everything below
+    std::condition_variable wake_;
+    bool quit_ = false;
+    bool enabled_ = false;
+    unsigned requestedMs_ = 0;
+    QSize box_;
+    std::shared_ptr<Device> device_;
+    uint64_t lastSequence_ = 0;
+    media::SourceState lastState_ = media::SourceState::Streaming;
+    int devicePeriodMs_ = 0;
+    QImage picture_;
+    bool picturePending_ = false;
+
+    std::thread thread_;
+};
+
+}  // namespace kelvra::avicap
