@@ -138,6 +138,17 @@ TEST_F(ChooseFileTest, NamesANewFileWhenAnyFileIsAllowed)
     EXPECT_EQ(chooser.selectedFiles()[0].toStdString(), path);
 }
 
+// Qt refuses a missing file in an "existing file" chooser with a warning box of its own, which
+// does not come through runModal; the safety net closes both instead of hanging.
+TEST_F(ChooseFileTest, MissingFileInAnExistingFileChooserTimesOutInsteadOfHanging)
+{
+    kt::setModalTimeout(200);
+    chooser.setFileMode(QFileDialog::ExistingFile);
+    kt::scriptModal(kt::chooseFile(dir.filePath("missing.avi").toStdString()));
+    EXPECT_EQ(kp::runModal(chooser, {kp::ModalKind::FileChooser, "Open", ""}), QDialog::Rejected);
+    EXPECT_EQ(kt::timedOutModals().size(), 1u);
+}
+
 TEST_F(ChooseFileTest, OnAnOrdinaryDialogItRejects)
 {
     QDialog dialog;

@@ -10,10 +10,12 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 
 #include <functional>
+#include <memory>
 
 namespace kp = kelvra::platform;
 namespace kt = kelvra::platform::testing;
@@ -257,6 +259,35 @@ TEST_F(MessageBoxTest, TickCallbackMayOpenABoxThatIsAnsweredAndKeepsTicking)
     kt::advanceClock(500);
     EXPECT_EQ(nestedAnswers, (std::vector<int>{-2, IDRETRY}));
     EXPECT_EQ(kt::clockNowMs(), 1000u);
+}
+
+// A tick destroys the box's owner while the box is open: the box goes with it, MessageBoxA
+// returns 0 and nothing is freed twice.
+std::unique_ptr<TestWindow> doomedOwner;
+
+void CALLBACK destroyOwnerTick(HWND hwnd, UINT, UINT_PTR id, DWORD)
+{
+    KillTimer(hwnd, id);
+    doomedOwner.reset();
+}
+
+TEST_F(MessageBoxTest, OwnerDestroyedWhileTheBoxIsOpen)
+{
+    doomedOwner = std::make_unique<TestWindow>();
+    doomedOwner->widget()->show();
+    const HWND hwnd = doomedOwner->handle();
+    SetTimer(hwnd, 1, 100, destroyOwnerTick);
+    bool boxWentAway = false;
+    kt::scriptModal([&boxWentAway](QDialog& dialog, const kp::ModalInfo&) {
+        QPointer<QDialog> guard(&dialog);
+        kt::advanceClock(100);
+        boxWentAway = guard.isNull();
+        if (guard)
+            guard->done(IDYES);
+    });
+    EXPECT_EQ(MessageBoxA(hwnd, "t", "c", MB_YESNO), 0);
+    EXPECT_TRUE(boxWentAway);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 // On the real clock the box's own modal loop delivers the ticks: the script leaves the box

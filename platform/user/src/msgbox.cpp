@@ -7,9 +7,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 
 #include <array>
@@ -97,9 +97,10 @@ void addButtons(QMessageBox& box, const BoxSpec& spec, UINT uType)
 // any other way answers like Escape would, or 0 (failure) when Escape has no answer.
 int answerOf(const QMessageBox& box, const BoxSpec& spec, int result)
 {
-    for (int i = 0; i < spec.count; ++i)
-        if (box.clickedButton() && box.clickedButton() == box.button(spec.buttons[i].qt))
-            return spec.buttons[i].id;
+    if (const QAbstractButton* clicked = box.clickedButton())
+        for (int i = 0; i < spec.count; ++i)
+            if (clicked == box.button(spec.buttons[i].qt))
+                return spec.buttons[i].id;
     for (int i = 0; i < spec.count; ++i)
         if (spec.buttons[i].id == result)
             return result;
@@ -120,24 +121,30 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
     const char* caption = lpCaption ? lpCaption : "Error";
     const char* text = lpText ? lpText : "";
 
-    QMessageBox box(owner ? owner->window() : nullptr);
-    box.setWindowTitle(QString::fromLocal8Bit(caption));
-    box.setTextFormat(Qt::PlainText);  // the text is shown exactly, never read as markup
-    box.setText(QString::fromLocal8Bit(text));
-    box.setIcon(iconFor(uType));
+    // On the heap: a box goes away with its owner, also while it is open (a timer callback may
+    // destroy the owner), and then must not be deleted a second time here.
+    QPointer<QMessageBox> box = new QMessageBox(owner ? owner->window() : nullptr);
+    box->setWindowTitle(QString::fromLocal8Bit(caption));
+    box->setTextFormat(Qt::PlainText);  // the text is shown exactly, never read as markup
+    box->setText(QString::fromLocal8Bit(text));
+    box->setIcon(iconFor(uType));
     // Modal to the owner's window, like Windows disabling the owner; without an owner (or for
     // task- and system-modal boxes) to the whole program.
     const bool toOwner = owner && (uType & (MB_SYSTEMMODAL | MB_TASKMODAL)) == 0;
-    box.setWindowModality(toOwner ? Qt::WindowModal : Qt::ApplicationModal);
+    box->setWindowModality(toOwner ? Qt::WindowModal : Qt::ApplicationModal);
 
     const BoxSpec& spec = kBoxSpecs[type];
-    addButtons(box, spec, uType);
+    addButtons(*box, spec, uType);
     NoEscapeFilter noEscape;
     if (spec.escapeId == kNoEscape)
-        box.installEventFilter(&noEscape);
+        box->installEventFilter(&noEscape);
 
-    const int result = kelvra::platform::runModal(box, ModalInfo{ModalKind::MessageBox, caption, text});
-    return answerOf(box, spec, result);
+    const int result = kelvra::platform::runModal(*box, ModalInfo{ModalKind::MessageBox, caption, text});
+    if (!box)
+        return 0;  // destroyed with its owner before anyone answered
+    const int answer = answerOf(*box, spec, result);
+    delete box.data();
+    return answer;
 }
 
 BOOL WINAPI MessageBeep(UINT uType)
