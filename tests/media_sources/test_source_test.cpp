@@ -278,8 +278,9 @@ TEST(TestSourceControls, OfferedAndVisible)
         uint64_t seq, ms;
         EXPECT_TRUE(readTestStamp(changed, seq, ms));  // the stamp is not affected
         for (const Control& ctl : other.controls()) {
-            if (ctl.id == c.id)
+            if (ctl.id == c.id) {
                 EXPECT_EQ(ctl.value, c.value);
+            }
         }
     }
     EXPECT_EQ(source.setControl(kTestControlBrightness, 256).code, -ERANGE);

@@ -1,4 +1,6 @@
 // The installed capture drivers: V4L2 capture devices in order, then the built-in test source.
+#include "v4l2_source.h"
+
 #include <kelvra/media/source.h>
 #include <kelvra/media/test_source.h>
 
@@ -32,6 +34,7 @@ std::vector<DriverInfo> installedDrivers()
     std::vector<DriverInfo> drivers;
     const char* configured = std::getenv(kDriversVariable);
     if (!configured) {
+        drivers = enumerateV4l2Devices();
         drivers.push_back(testDriver());
         return drivers;
     }
@@ -45,7 +48,11 @@ std::vector<DriverInfo> installedDrivers()
             drivers.push_back(testDriver());
             continue;
         }
-        drivers.push_back({entry, entry, ""});
+        // A listed device that is not there now is still listed: opening it says why it fails.
+        DriverInfo info;
+        if (!describeV4l2Device(entry, info))
+            info = {entry, entry, ""};
+        drivers.push_back(info);
     }
     return drivers;
 }
@@ -56,7 +63,7 @@ Status openSource(const DriverInfo& driver, std::unique_ptr<FrameSource>& out)
         out = std::make_unique<TestSource>();
         return Status::ok();
     }
-    return Status::error(ENODEV, "Cannot open capture device '" + driver.id + "'");
+    return openV4l2Source(driver.id, out);
 }
 
 }  // namespace kelvra::media
