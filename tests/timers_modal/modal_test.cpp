@@ -104,6 +104,25 @@ TEST_F(ModalTest, SafetyNetClosesAForgottenModalAndWhatIsAboveIt)
     EXPECT_EQ(kt::timedOutModals()[0].caption, "forgotten");
 }
 
+// A dialog class that ignores reject() and done(), as a dialog manager that routes closing
+// through its own procedure might: neither a missing script nor the safety net depends on them.
+class StubbornDialog : public QDialog {
+public:
+    void reject() override {}
+    void done(int) override {}
+};
+
+TEST_F(ModalTest, DialogThatRefusesToCloseIsClosedAnyway)
+{
+    StubbornDialog dialog;
+    EXPECT_EQ(kp::runModal(dialog, dialogInfo("unscripted")), QDialog::Rejected);
+    kt::setModalTimeout(100);
+    kt::scriptModal(kt::cancel());
+    EXPECT_EQ(kp::runModal(dialog, dialogInfo("ignores cancel")), QDialog::Rejected);
+    ASSERT_EQ(kt::timedOutModals().size(), 1u);
+    EXPECT_EQ(kt::timedOutModals()[0].caption, "ignores cancel");
+}
+
 class ChooseFileTest : public ModalTest {
 protected:
     QTemporaryDir dir;

@@ -38,6 +38,15 @@ ScriptState& scriptState()
     return state;
 }
 
+// Ends a modal loop whatever the dialog class does with reject() or done(): the base class's
+// done() is called directly, so no override can keep a test waiting.
+void forceClose(QDialog& dialog)
+{
+    dialog.QDialog::done(QDialog::Rejected);
+    if (dialog.isVisible())
+        dialog.hide();
+}
+
 // Runs `script` on `dialog` as soon as the dialog is on screen inside its own modal loop.
 void runWhenShown(QPointer<QDialog> dialog, testing::ModalScript script, ModalInfo info,
                   int retriesLeft)
@@ -53,11 +62,11 @@ void runWhenShown(QPointer<QDialog> dialog, testing::ModalScript script, ModalIn
         if (script)
             script(*dialog, info);
         else
-            dialog->reject();
+            forceClose(*dialog);
     });
 }
 
-// The safety net: a modal window still open after the timeout is rejected, together with any
+// The safety net: a modal window still open after the timeout is closed, together with any
 // modal window stacked above it that did not come through runModal (Qt's own warning boxes).
 void armSafetyNet(QDialog& dialog, const ModalInfo& info)
 {
@@ -66,16 +75,16 @@ void armSafetyNet(QDialog& dialog, const ModalInfo& info)
         if (!guard || !guard->isVisible())
             return;
         scriptState().timedOut.push_back(info);
+        QWidget* previous = nullptr;
         while (QWidget* top = QApplication::activeModalWidget()) {
             auto* above = qobject_cast<QDialog*>(top);
-            if (!above || above == guard.data())
+            if (!above || above == guard.data() || above == previous)
                 break;
-            above->reject();
-            if (above->isVisible())
-                above->hide();
+            previous = above;
+            forceClose(*above);
         }
         if (guard)
-            guard->reject();
+            forceClose(*guard);
     });
 }
 

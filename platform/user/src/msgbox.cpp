@@ -21,6 +21,7 @@ using kelvra::platform::ModalKind;
 
 constexpr int kMaxButtons = 3;
 constexpr int kNoEscape = 0;  // no button answers Escape or the close box
+constexpr int kDefButtonShift = 8;  // MB_DEFBUTTON2 == 1 << 8
 
 struct ButtonSpec {
     QMessageBox::StandardButton qt;
@@ -81,7 +82,7 @@ void addButtons(QMessageBox& box, const BoxSpec& spec, UINT uType)
     for (int i = 0; i < spec.count; ++i)
         added[i] = box.addButton(spec.buttons[i].qt);
     // MB_DEFBUTTONn past the last button falls back to the first, as on Windows.
-    int defIndex = static_cast<int>((uType & MB_DEFMASK) >> 8);
+    int defIndex = static_cast<int>((uType & MB_DEFMASK) >> kDefButtonShift);
     if (defIndex >= spec.count)
         defIndex = 0;
     box.setDefaultButton(added[defIndex]);
