@@ -139,7 +139,7 @@ void PreviewThread::step(const std::shared_ptr<Device>& device)
         stateChanged_(state);
     if (!got)
         return;
-    QImage image = previewImage(frame, box);
+    QImage image = previewImage(converter_, frame, box, scratch_);
     if (image.isNull())
         return;
     {

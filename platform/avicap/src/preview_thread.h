@@ -56,6 +56,10 @@ private:
     QImage picture_;
     bool picturePending_ = false;
 
+    // Used by the worker only.
+    media::FrameConverter converter_;
+    media::Frame scratch_;
+
     std::thread thread_;
 };
 
