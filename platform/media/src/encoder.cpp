@@ -144,8 +144,8 @@ Status AvEncoder::open(Codec codec, int width, int height, int quality)
     format_.height = height;
     format_.compression = jpeg ? fourcc('M', 'J', 'P', 'G') : fourcc('F', 'F', 'V', '1');
     format_.handler = format_.compression;
-    format_.bitCount = jpeg ? kRgbBitCount : uint16_t(32);
-    format_.sizeImage = uint32_t(width) * uint32_t(height) * (jpeg ? 3u : 4u);
+    format_.bitCount = kRgbBitCount;  // what FFmpeg writes for both
+    format_.sizeImage = uint32_t(width) * uint32_t(height) * 3u;
     if (ctx_->extradata_size > 0)
         format_.extradata.assign(ctx_->extradata, ctx_->extradata + ctx_->extradata_size);
     return Status::ok();
