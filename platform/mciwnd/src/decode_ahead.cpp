@@ -34,6 +34,8 @@ void DecodeAhead::restart(int64_t from)
         seekPending_ = true;
         from_ = from < 0 ? 0 : from;
         decodedUpTo_ = from_;
+        producedInRun_ = false;
+        endOfStream_ = -1;
         atEnd_ = false;
         consecutiveErrors_ = 0;
     }
@@ -72,6 +74,12 @@ bool DecodeAhead::atEnd() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
     return atEnd_;
+}
+
+int64_t DecodeAhead::endOfStream() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return endOfStream_;
 }
 
 std::string DecodeAhead::lastError() const
@@ -132,12 +140,18 @@ bool DecodeAhead::decodeOne(std::unique_lock<std::mutex>& lock)
         return false;  // a restart came in meanwhile: this frame belongs to the old run
     if (status) {
         consecutiveErrors_ = 0;
-        if (int64_t(frame.sequence) < decodedUpTo_)
-            return false;  // the reader went back before the run's start: not ours to show
-        decodedUpTo_ = int64_t(frame.sequence) + 1;
+        // The first frame of a run may lie before its start: a seek past the real end of a
+        // file whose header promised more gives the last frame there is. Later ones may not.
+        int64_t index = int64_t(frame.sequence);
+        if (producedInRun_ && index < decodedUpTo_)
+            return false;
+        producedInRun_ = true;
+        decodedUpTo_ = index + 1;
         queue_.push_back(std::move(frame));
     } else if (status.code == media::kEndOfStream) {
         atEnd_ = true;
+        if (producedInRun_)
+            endOfStream_ = decodedUpTo_;
     } else {
         lastError_ = status.message;
         if (++consecutiveErrors_ >= kMaxConsecutiveErrors)

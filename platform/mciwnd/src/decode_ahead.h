@@ -34,6 +34,7 @@ public:
     int64_t runStart() const;       // `from` of the last restart
     int64_t decodedUpTo() const;    // one past the last frame decoded in this run
     bool atEnd() const;             // the run reached the end of the stream (or gave up)
+    int64_t endOfStream() const;    // where this run found the stream's end; -1 when not found
     std::string lastError() const;  // the last decoding error, empty when none
 
     // Waits until a frame is queued or the run ends, at most `ms`; for tools only.
@@ -55,6 +56,8 @@ private:
     bool seekPending_ = true;
     int64_t from_ = 0;
     int64_t decodedUpTo_ = 0;
+    bool producedInRun_ = false;
+    int64_t endOfStream_ = -1;
     bool atEnd_ = false;
     int consecutiveErrors_ = 0;
     std::string lastError_;

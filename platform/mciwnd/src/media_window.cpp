@@ -304,7 +304,7 @@ void MediaWindow::setZoom(double zoom)
     }
     view_->setPreferredSize(picture);
     setMinimumWidth(std::min(kMinBarWidth, picture.width()));
-    resize(std::max(picture.width(), kMinBarWidth), picture.height() + (bar_->isVisible() ? bar_->sizeHint().height() : 0));
+    resize(std::max(picture.width(), kMinBarWidth), picture.height() + (bar_->isHidden() ? 0 : bar_->sizeHint().height()));
 }
 
 // Below the owner, moved on a step for each media window it already has, kept on the screen.
@@ -453,9 +453,11 @@ void MediaWindow::refreshPicture()
     if (!decoder_->atEnd())
         return;
     // A stream that ends before its header said: the frames decoded are all there is.
-    int64_t end = decoder_->decodedUpTo();
-    if (end > decoder_->runStart() && end < length_) {
+    int64_t end = decoder_->endOfStream();
+    if (end > 0 && end < length_) {
         length_ = end;
+        if (!playing_)
+            pos_ = std::min(pos_, length_ - 1);
         updateControls();
     }
     if (shown_ < 0 && length_ > 0)
