@@ -519,6 +519,14 @@ Status openV4l2Source(const std::string& path, std::unique_ptr<FrameSource>& out
     const int fd = openCaptureDevice(path, caps, message);
     if (fd < 0)
         return Status::error(fd, message);
+    // Opening a node succeeds while another program streams from it; setting the format it
+    // already has does not, which tells the user now rather than at the first picture.
+    v4l2_format fmt{};
+    fmt.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
+    if (KELVRA_IOCTL(fd, VIDIOC_G_FMT, &fmt, path) == 0 && KELVRA_IOCTL(fd, VIDIOC_S_FMT, &fmt, path) == -EBUSY) {
+        ::close(fd);
+        return Status::error(EBUSY, "The camera '" + path + "' is in use by another program");
+    }
     out = std::make_unique<V4l2Source>(path, fd, caps);
     return Status::ok();
 }
