@@ -69,7 +69,8 @@ public:
 
     // Preview: the newest frame if its sequence is above `afterSequence`; never blocks.
     virtual bool latestFrame(Frame& out, uint64_t afterSequence) = 0;
-    // Capture: a frame whose exposure began after this call, waiting at most `timeout`.
+    // Capture: a frame taken after this call, waiting at most `timeout` (kTimedOut; kDeviceLost
+    // while the device is gone). A stopped source serves it too: a camera starts streaming for it.
     virtual Status grabFresh(Frame& out, std::chrono::milliseconds timeout) = 0;
 
     virtual std::vector<Control> controls() = 0;

@@ -26,7 +26,7 @@ constexpr uint32_t kTestControlContrast = 0x00980901;
 constexpr uint32_t kTestControlSaturation = 0x00980902;
 constexpr uint32_t kTestControlHue = 0x00980903;
 constexpr uint32_t kTestControlMirror = 0x00980914;   // Boolean: the pattern mirrored left-right
-constexpr uint32_t kTestControlPattern = 0x009f0901;  // Menu: the background picture
+constexpr uint32_t kTestControlPattern = 0x009f0903;  // Menu: the background picture (test pattern)
 
 enum TestPattern : int64_t { kPatternColorBars = 0, kPatternGradient = 1, kPatternCheckerboard = 2 };
 
