@@ -124,8 +124,9 @@ CaptureWindow::CaptureWindow(QWidget* parent, int id)
       captureFile_(defaultCaptureFilePath()),
       preview_(std::make_unique<PreviewThread>(
           [this] { QMetaObject::invokeMethod(this, [this] { pictureArrived(); }, Qt::QueuedConnection); },
-          [this](media::SourceState state) {
-              QMetaObject::invokeMethod(this, [this, state] { deviceStateChanged(state); }, Qt::QueuedConnection);
+          [this](const Device* device, media::SourceState state) {
+              QMetaObject::invokeMethod(
+                  this, [this, device, state] { deviceStateChanged(device, state); }, Qt::QueuedConnection);
           }))
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -156,8 +157,8 @@ LRESULT CaptureWindow::message(UINT msg, WPARAM wParam, LPARAM lParam)
 
     QPointer<CaptureWindow> self(this);
     const LRESULT result = dispatch(msg, wParam, lParam);
-    if (!self)
-        return result;  // destroyed from inside a modal loop of its own
+    if (!self || index >= log.size())
+        return result;  // destroyed from inside a modal loop of its own, or the log was cleared
     testing::CapMessage& done = log[index];
     done.result = result;
     if (msg == WM_CAP_GET_SEQUENCE_SETUP && lParam && result)
@@ -473,10 +474,10 @@ void CaptureWindow::pictureArrived()
     update();
 }
 
-void CaptureWindow::deviceStateChanged(media::SourceState state)
+void CaptureWindow::deviceStateChanged(const Device* device, media::SourceState state)
 {
-    if (!device_)
-        return;
+    if (!device_ || device_.get() != device)
+        return;  // news about a device this window has given up
     if (state == media::SourceState::Lost)
         raise(Topic::Device, deviceGoneText(*device_));
     else if (state == media::SourceState::Streaming)

@@ -12,7 +12,8 @@ namespace {
 constexpr int kIdlePollMs = 250;
 }  // namespace
 
-PreviewThread::PreviewThread(std::function<void()> pictureReady, std::function<void(media::SourceState)> stateChanged)
+PreviewThread::PreviewThread(std::function<void()> pictureReady,
+                             std::function<void(const Device*, media::SourceState)> stateChanged)
     : pictureReady_(std::move(pictureReady)), stateChanged_(std::move(stateChanged)), thread_([this] { run(); })
 {
 }
@@ -136,7 +137,7 @@ void PreviewThread::step(const std::shared_ptr<Device>& device)
             lastSequence_ = frame.sequence;
     }
     if (stateChanged)
-        stateChanged_(state);
+        stateChanged_(device.get(), state);
     if (!got)
         return;
     QImage image = previewImage(converter_, frame, box, scratch_);

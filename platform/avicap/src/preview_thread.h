@@ -20,7 +20,8 @@ namespace kelvra::avicap {
 class PreviewThread {
 public:
     // Both callbacks run on the worker thread; they must only post to the UI thread.
-    PreviewThread(std::function<void()> pictureReady, std::function<void(media::SourceState)> stateChanged);
+    PreviewThread(std::function<void()> pictureReady,
+                  std::function<void(const Device*, media::SourceState)> stateChanged);
     ~PreviewThread();
 
     // Returns once the worker no longer uses the previous device, so the caller may release it.
@@ -40,7 +41,7 @@ private:
     void step(const std::shared_ptr<Device>& device);
 
     std::function<void()> pictureReady_;
-    std::function<void(media::SourceState)> stateChanged_;
+    std::function<void(const Device*, media::SourceState)> stateChanged_;
 
     std::mutex useMutex_;  // held by the worker while it works with the device
     std::mutex mutex_;     // guards everything below
