@@ -1,0 +1,192 @@
+// Continuing an existing capture file, and recovering one that a crash, a kill or a power
+// failure interrupted: frames that made it stay (indexed now if they were not yet), whatever was
+// half-written becomes free space again.
+#include "avi_writer_impl.h"
+
+namespace kelvra::media::avi {
+
+namespace {
+
+uint64_t alignDown(uint64_t v, uint64_t a) { return v / a * a; }
+
+}  // namespace
+
+Status Writer::loadIndexes(const ParsedAvi& parsed)
+{
+    fields_ = parsed.fields;
+    superInUse_ = parsed.superInUse;
+    frames_ = parsed.indexedFrames;
+    maxChunk_ = parsed.suggestedBuffer;
+    firstRiff_ = parsed.inFirstRiff();
+    segRiff_ = parsed.last().riff;
+    segMovi_ = parsed.last().moviList;
+    ixPos_ = ixBase_ = 0;
+    ixCapacity_ = ixInUse_ = ixSlot_ = 0;
+    firstRiffFrames_ = 0;
+    idx1_.clear();
+    std::vector<uint8_t> entries;
+    for (const StdIndex& index : parsed.indexes) {
+        if (index.pos >= parsed.firstEnd)
+            continue;
+        firstRiffFrames_ += index.inUse;
+        if (!firstRiff_)
+            continue;
+        Status st = readStdEntries(file_, index, entries);
+        if (!st)
+            return st;
+        for (size_t i = 0; i < entries.size(); i += kStdEntrySize) {
+            uint8_t entry[kIdx1EntrySize];
+            const uint32_t size = get32(&entries[i + 4]);
+            put32(entry, kVideoChunk);
+            put32(entry + 4, size & kDeltaFrameBit ? 0 : AVIIF_KEYFRAME);
+            put32(entry + 8, uint32_t(index.base + get32(&entries[i]) - kChunkHeader - (segMovi_ + kChunkHeader)));
+            put32(entry + 12, size & ~kDeltaFrameBit);
+            idx1_.insert(idx1_.end(), entry, entry + sizeof entry);
+        }
+    }
+    if (parsed.indexes.empty())
+        return Status::ok();
+    const StdIndex& last = parsed.indexes.back();
+    ixPos_ = last.pos;
+    ixCapacity_ = last.capacity;
+    ixInUse_ = last.inUse;
+    ixBase_ = last.base;
+    ixSlot_ = uint32_t(parsed.indexes.size() - 1);
+    // Entries whose frames never reached the disk were dropped by the parser.
+    return file_.write32(ixPos_ + kChunkHeader + kIndexEntriesInUse, ixInUse_);
+}
+
+// Slack starts 8-aligned; behind a frame of odd length a JUNK filler makes up the difference.
+uint64_t Writer::placeSlackAfter(uint64_t contentEnd, Status& st)
+{
+    const uint64_t misalign = contentEnd % kChunkAlign;
+    if (!misalign)
+        return contentEnd;
+    st = file_.writeHeader(contentEnd, kJunk, uint32_t(kChunkAlign - misalign));
+    return contentEnd + kChunkHeader + kChunkAlign - misalign;
+}
+
+Status Writer::resume(const ParsedAvi& parsed)
+{
+    Status st = loadIndexes(parsed);
+    if (!st)
+        return st;
+    slack_ = placeSlackAfter(parsed.contentEnd, st);
+    if (!st || !(st = firstRiff_ ? resumeFirstRiff(parsed) : resumeSegment(parsed)))
+        return st;
+    for (const TailChunk& chunk : parsed.unindexed)
+        if (!(st = chunk.tag == kStdIndexChunk ? adoptIndexChunk(chunk) : adoptFrame(chunk)))
+            return st;
+    if (!(st = writeCounts()) || !(st = file_.sync()))
+        return st;
+    broken_ = false;
+    return Status::ok();
+}
+
+// The first RIFF is cut back to its last good chunk, then idx1 is written anew from the
+// standard indexes, which is also how the slack for new frames comes about.
+Status Writer::resumeFirstRiff(const ParsedAvi& parsed)
+{
+    Status st;
+    uint64_t trailingJunk = parsed.trailingJunk;
+    std::vector<uint64_t> retag = parsed.idx1Chunks;
+    moviEnd_ = parsed.first.moviEnd;
+    fileEnd_ = parsed.firstEnd;
+    if (parsed.moviCutShort) {  // the file ends inside the movi list: the slack reaches its end
+        uint64_t end = alignDown(parsed.fileSize, kChunkAlign);
+        if (end < slack_ + kChunkHeader) {
+            end = slack_ + kChunkHeader;
+            if (!(st = file_.allocate(slack_, kChunkHeader)))
+                return st;
+        }
+        if (!(st = file_.writeHeader(slack_, kJunk, uint32_t(end - slack_ - kChunkHeader))) ||
+            !(st = file_.write32(segMovi_ + 4, uint32_t(end - segMovi_ - kChunkHeader))) ||
+            !(st = file_.write32(4, uint32_t(end - kChunkHeader))) || !(st = file_.sync()) ||
+            !(st = file_.truncate(end)) || !(st = file_.sync()))
+            return st;
+        fileEnd_ = moviEnd_ = end;
+        trailingJunk = 0;
+        retag.clear();
+    } else if (parsed.fileSize != fileEnd_ || parsed.first.riffEnd != fileEnd_) {
+        if (!(st = file_.write32(4, uint32_t(fileEnd_ - kChunkHeader))) || !(st = file_.sync()) ||
+            !(st = file_.truncate(fileEnd_)) || !(st = file_.sync()))
+            return st;
+    }
+    return relocateIdx1(0, retag, trailingJunk, false);
+}
+
+// The last AVIX segment: its slack runs from the last frame to the end of the file, and the
+// lists around it say so.
+Status Writer::resumeSegment(const ParsedAvi& parsed)
+{
+    Status st;
+    uint64_t end = alignDown(parsed.keepEnd, kChunkAlign);
+    if (end < slack_ + kChunkHeader) {
+        end = slack_ + kChunkHeader;
+        if (!(st = file_.allocate(slack_, kChunkHeader)))
+            return st;
+    }
+    if (!(st = file_.writeHeader(slack_, kJunk, uint32_t(end - slack_ - kChunkHeader))) ||
+        !(st = file_.write32(segMovi_ + 4, uint32_t(end - segMovi_ - kChunkHeader))) ||
+        !(st = file_.write32(segRiff_ + 4, uint32_t(end - segRiff_ - kChunkHeader))) || !(st = file_.sync()))
+        return st;
+    uint64_t size = 0;
+    if (!(st = file_.size(size)) || (size != end && (!(st = file_.truncate(end)) || !(st = file_.sync()))))
+        return st;
+    fileEnd_ = moviEnd_ = end;
+    return Status::ok();
+}
+
+// A standard index that was made but not yet listed in the super index.
+Status Writer::adoptIndexChunk(const TailChunk& chunk)
+{
+    if (superInUse_ >= fields_.superCapacity)
+        return Status::ok();  // it holds nothing; it stays a chunk that readers skip
+    uint8_t entry[kSuperEntrySize] = {};
+    put64(entry, chunk.pos);
+    put32(entry + 8, kChunkHeader + chunk.size);
+    Status st = file_.write32(chunk.pos + kChunkHeader + kIndexEntriesInUse, 0);
+    if (!st || !(st = file_.write(superEntry(superInUse_), entry, sizeof entry)) ||
+        !(st = file_.write32(fields_.superIndex + kChunkHeader + kIndexEntriesInUse, superInUse_ + 1)) ||
+        !(st = file_.sync()))
+        return st;
+    ixPos_ = chunk.pos;
+    ixCapacity_ = (chunk.size - kIndexHeaderSize) / kStdEntrySize;
+    ixInUse_ = 0;
+    ixBase_ = chunk.base;
+    ixSlot_ = superInUse_++;
+    return Status::ok();
+}
+
+// A whole frame whose append stopped before its index entries counted: it is indexed now.
+Status Writer::adoptFrame(const TailChunk& chunk)
+{
+    Status st = fitFrame(0, false);
+    if (!st)
+        return st;
+    // The interrupted append wrote its standard index entry first; it says whether this is a keyframe.
+    uint8_t entry[kStdEntrySize];
+    bool complete = false;
+    if (!(st = file_.read(ixPos_ + kChunkHeader + kIndexHeaderSize + uint64_t(ixInUse_) * kStdEntrySize, entry,
+                          sizeof entry, complete)))
+        return st;
+    const bool matches = get32(entry) == chunk.pos + kChunkHeader - ixBase_ && (get32(entry + 4) & ~kDeltaFrameBit) == chunk.size;
+    const bool keyframe = !matches || !(get32(entry + 4) & kDeltaFrameBit);
+    if (!(st = writeIndexSlots(chunk.pos, chunk.size, keyframe)) || !(st = file_.sync()) ||
+        !(st = commitIndex(chunk.pos, chunk.size, keyframe)))
+        return st;
+    return file_.sync();
+}
+
+Status Writer::resync()
+{
+    ParsedAvi parsed;
+    Status st = parseAvi(file_, parsed);
+    if (!st)
+        return st;
+    if (!parsed.unsupported.empty())
+        return Status::error(kNotAvi, "'" + path() + "' cannot be continued: " + parsed.unsupported);
+    return resume(parsed);
+}
+
+}  // namespace kelvra::media::avi

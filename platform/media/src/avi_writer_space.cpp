@@ -1,0 +1,309 @@
+// Room for frames: growing the slack, moving the first RIFF's idx1, new standard indexes, new
+// AVIX segments, and giving back unused space when the file is closed.
+#include "avi_writer_impl.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <limits>
+
+namespace kelvra::media::avi {
+
+namespace {
+
+constexpr uint64_t kMiB = uint64_t(1) << 20;
+constexpr uint64_t kMinSlackGrowth = 4 * kMiB;
+constexpr uint64_t kMaxSlackGrowth = 64 * kMiB;
+constexpr uint64_t kSlackGrowthShare = 4;  // the slack grows by a quarter of what the segment holds
+constexpr uint64_t kReserveBytes = 4096 * kIdx1EntrySize;
+constexpr uint64_t kIdx1Align = 16;  // idx1 headers sit at 8 modulo 16, so that entries are 16-aligned
+
+uint64_t idx1PlaceUp(uint64_t v) { return alignUp(std::max(v, kChunkHeader) - kChunkHeader, kIdx1Align) + kChunkHeader; }
+uint64_t idx1PlaceDown(uint64_t v) { return (v - kChunkHeader) / kIdx1Align * kIdx1Align + kChunkHeader; }
+uint64_t alignDown(uint64_t v, uint64_t a) { return v / a * a; }
+
+bool outOfSpace(const Status& st)
+{
+    return st.code == -ENOSPC || st.code == -EFBIG || st.code == -EDQUOT;
+}
+
+}  // namespace
+
+uint64_t Writer::slackGrowth() const
+{
+    return std::clamp((slack_ - segMovi_) / kSlackGrowthShare, kMinSlackGrowth, kMaxSlackGrowth);
+}
+
+uint64_t Writer::riffLimitEnd(bool enforceLimit) const
+{
+    return enforceLimit ? segRiff_ + options_.riffLimit : std::numeric_limits<uint64_t>::max() / 2;
+}
+
+uint64_t Writer::superEntry(uint32_t slot) const
+{
+    return fields_.superIndex + kChunkHeader + kIndexHeaderSize + uint64_t(slot) * kSuperEntrySize;
+}
+
+// Grows the file to `preferredEnd`, or to `minimalEnd` when the disk (or a size limit) has no
+// room for more, so that the last frames that fit still get written.
+Status Writer::growFile(uint64_t preferredEnd, uint64_t minimalEnd, uint64_t& end)
+{
+    end = std::max(preferredEnd, fileEnd_);
+    Status st = end > fileEnd_ ? file_.allocate(fileEnd_, end - fileEnd_) : Status::ok();
+    if (outOfSpace(st) && minimalEnd < preferredEnd) {
+        end = std::max(minimalEnd, fileEnd_);
+        st = end > fileEnd_ ? file_.allocate(fileEnd_, end - fileEnd_) : Status::ok();
+    }
+    return st;
+}
+
+Status Writer::prepare(uint64_t span)
+{
+    Status st = fitFrame(span, true);
+    if (st.code != kSegmentFull)
+        return st;
+    if (!(st = startSegment(span + kChunkHeader)))
+        return st;
+    st = fitFrame(span, true);
+    if (st.code == kSegmentFull)
+        return Status::error(EFBIG, "A frame of " + std::to_string(span) + " bytes is too large for '" + path() + "'");
+    return st;
+}
+
+// Room for a frame chunk of `span` bytes plus the slack header behind it, for its standard
+// index entry and, in the first RIFF, for its idx1 entry.
+Status Writer::fitFrame(uint64_t span, bool enforceLimit)
+{
+    if (firstRiff_ && enforceLimit && idx1_.size() / kIdx1EntrySize >= kIdx1Capacity)
+        return Status::error(kSegmentFull, "");
+    Status st;
+    if (ixInUse_ >= ixCapacity_ || ixPos_ < segRiff_) {
+        if (superInUse_ >= fields_.superCapacity)
+            return Status::error(EFBIG, "'" + path() + "' holds as many frames as its index can list");
+        const uint64_t indexBytes = stdIndexBytes(stdIndexCapacity(superInUse_));
+        if (!(st = ensureSlack(indexBytes + span + kChunkHeader, enforceLimit)) || !(st = allocateIndexChunk()))
+            return st;
+    }
+    if (!(st = ensureSlack(span + kChunkHeader, enforceLimit)))
+        return st;
+    return firstRiff_ ? ensureReserve(enforceLimit) : st;
+}
+
+Status Writer::ensureSlack(uint64_t need, bool enforceLimit)
+{
+    if (slack_ + need <= moviEnd_)
+        return Status::ok();
+    if (firstRiff_)
+        return relocateIdx1(need, {idx1Pos_}, reservePos_, enforceLimit);
+    return extendSegment(need, enforceLimit);
+}
+
+Status Writer::ensureReserve(bool enforceLimit)
+{
+    const uint64_t minimal = reservePos_ + kIdx1EntrySize + kChunkHeader;
+    if (minimal <= fileEnd_)
+        return Status::ok();
+    const uint64_t limit = riffLimitEnd(enforceLimit);
+    if (minimal > limit)
+        return Status::error(kSegmentFull, "");
+    uint64_t end = 0;
+    Status st = growFile(std::min(alignUp(minimal + kReserveBytes, kChunkAlign), alignDown(limit, kChunkAlign)),
+                         alignUp(minimal, kChunkAlign), end);
+    if (!st || !(st = file_.writeHeader(reservePos_, kJunk, uint32_t(end - reservePos_ - kChunkHeader))) ||
+        !(st = file_.write32(4, uint32_t(end - kChunkHeader))) || !(st = file_.sync()))
+        return st;
+    fileEnd_ = end;
+    return Status::ok();
+}
+
+// A new standard index, placed in the slack like a frame and then listed in the super index.
+Status Writer::allocateIndexChunk()
+{
+    const uint32_t capacity = stdIndexCapacity(superInUse_);
+    const uint64_t bytes = stdIndexBytes(capacity), at = slack_, next = at + bytes;
+    uint8_t header[kIndexHeaderSize] = {};
+    put16(header + kIndexLongsPerEntry, 2);
+    header[kIndexType] = AVI_INDEX_OF_CHUNKS;
+    put32(header + kIndexChunkId, kVideoChunk);
+    put64(header + kIndexBaseOffset, segMovi_ + kChunkHeader);
+    Status st = file_.write(at + kChunkHeader, header, sizeof header);
+    if (!st || !(st = file_.writeHeader(next, kJunk, uint32_t(moviEnd_ - next - kChunkHeader))) || !(st = file_.sync()))
+        return st;
+    if (!(st = file_.writeHeader(at, kStdIndexChunk, uint32_t(bytes - kChunkHeader))) || !(st = file_.sync()))
+        return st;
+    slack_ = next;
+    uint8_t entry[kSuperEntrySize] = {};
+    put64(entry, at);
+    put32(entry + 8, uint32_t(bytes));
+    if (!(st = file_.write(superEntry(superInUse_), entry, sizeof entry)) ||
+        !(st = file_.write32(fields_.superIndex + kChunkHeader + kIndexEntriesInUse, superInUse_ + 1)) ||
+        !(st = file_.sync()))
+        return st;
+    ixPos_ = at;
+    ixCapacity_ = capacity;
+    ixInUse_ = 0;
+    ixBase_ = segMovi_ + kChunkHeader;
+    ixSlot_ = superInUse_++;
+    return Status::ok();
+}
+
+// The first RIFF's movi list can only grow over the idx1 behind it, so idx1 moves: a copy is
+// written inside the JUNK that ends the RIFF, that JUNK shrinks to end where the copy begins,
+// the old idx1 becomes JUNK, and the movi list and its slack grow up to the copy. Each of these
+// writes leaves a valid file.
+Status Writer::relocateIdx1(uint64_t need, const std::vector<uint64_t>& retag, uint64_t trailingJunk,
+                            bool enforceLimit)
+{
+    Status st;
+    if (!trailingJunk) {  // nothing to build the copy in yet: a JUNK chunk at the end
+        if (!(st = file_.writeHeader(fileEnd_, kJunk, 0)) || !(st = file_.write32(4, uint32_t(fileEnd_))) ||
+            !(st = file_.sync()))
+            return st;
+        trailingJunk = fileEnd_;
+        fileEnd_ += kChunkHeader;
+    }
+    const uint64_t tail = 2 * kChunkHeader + idx1_.size(), limit = riffLimitEnd(enforceLimit);
+    const uint64_t low = idx1PlaceUp(std::max(trailingJunk + kChunkHeader, slack_ + need));
+    if (low + tail > limit)
+        return Status::error(kSegmentFull, "");
+    const uint64_t reserve = low + tail + kReserveBytes <= limit ? kReserveBytes : 0;
+    const uint64_t high = idx1PlaceDown(std::min(limit - tail - reserve, std::max(low, slack_ + need + slackGrowth())));
+    uint64_t end = 0;
+    if (!(st = growFile(alignUp(high + tail + reserve, kChunkAlign), alignUp(low + tail, kChunkAlign), end)))
+        return st;
+    const uint64_t at = end >= alignUp(high + tail + reserve, kChunkAlign) ? high : low;
+    if (!(st = file_.writeHeader(trailingJunk, kJunk, uint32_t(end - trailingJunk - kChunkHeader))) ||
+        !(st = file_.write32(4, uint32_t(end - kChunkHeader))) || !(st = file_.sync()))
+        return st;
+    fileEnd_ = end;
+    if (!(st = writeIdx1Copy(at, end)) || !(st = file_.sync()))
+        return st;
+    if (!(st = file_.writeHeader(trailingJunk, kJunk, uint32_t(at - trailingJunk - kChunkHeader))) || !(st = file_.sync()))
+        return st;
+    for (uint64_t old : retag)
+        if (!(st = file_.write32(old, kJunk)))
+            return st;
+    if (!(st = file_.sync()) || !(st = file_.write32(segMovi_ + 4, uint32_t(at - segMovi_ - kChunkHeader))) ||
+        !(st = file_.sync()) || !(st = file_.writeHeader(slack_, kJunk, uint32_t(at - slack_ - kChunkHeader))) ||
+        !(st = file_.sync()))
+        return st;
+    idx1Pos_ = moviEnd_ = at;
+    reservePos_ = at + kChunkHeader + idx1_.size();
+    return Status::ok();
+}
+
+Status Writer::writeIdx1Copy(uint64_t at, uint64_t fileEnd)
+{
+    std::vector<uint8_t> copy(kChunkHeader + idx1_.size() + kChunkHeader);
+    put32(copy.data(), kIdx1);
+    put32(copy.data() + 4, uint32_t(idx1_.size()));
+    std::copy(idx1_.begin(), idx1_.end(), copy.begin() + kChunkHeader);
+    const uint64_t reserve = at + kChunkHeader + idx1_.size();
+    put32(copy.data() + copy.size() - kChunkHeader, kJunk);
+    put32(copy.data() + copy.size() - 4, uint32_t(fileEnd - reserve - kChunkHeader));
+    return file_.write(at, copy.data(), copy.size());
+}
+
+// An AVIX segment is the last thing in the file: its slack grows at the end, child first, so
+// that the JUNK never ends before the lists that hold it.
+Status Writer::extendSegment(uint64_t need, bool enforceLimit)
+{
+    const uint64_t minimal = alignUp(slack_ + need, kChunkAlign), limit = riffLimitEnd(enforceLimit);
+    if (minimal > limit)
+        return Status::error(kSegmentFull, "");
+    const uint64_t preferred = std::min(alignUp(std::max(minimal, fileEnd_ + slackGrowth()), kChunkAlign),
+                                        alignDown(limit, kChunkAlign));
+    uint64_t end = 0;
+    Status st = growFile(preferred, minimal, end);
+    if (!st || !(st = file_.writeHeader(slack_, kJunk, uint32_t(end - slack_ - kChunkHeader))) ||
+        !(st = file_.write32(segMovi_ + 4, uint32_t(end - segMovi_ - kChunkHeader))) ||
+        !(st = file_.write32(segRiff_ + 4, uint32_t(end - segRiff_ - kChunkHeader))) || !(st = file_.sync()))
+        return st;
+    fileEnd_ = moviEnd_ = end;
+    return Status::ok();
+}
+
+// RIFF 'AVIX' ( LIST movi ( ix00 JUNK-slack ) ), written past the end of the file, then listed
+// in the super index. The first RIFF's idx1 is complete by then and stays as it is.
+Status Writer::startSegment(uint64_t need)
+{
+    if (superInUse_ >= fields_.superCapacity)
+        return Status::error(EFBIG, "'" + path() + "' holds as many frames as its index can list");
+    const uint32_t capacity = stdIndexCapacity(superInUse_);
+    const uint64_t at = fileEnd_, index = at + 2 * kListHeader, slack = index + stdIndexBytes(capacity);
+    const uint64_t minimal = alignUp(slack + need, kChunkAlign);
+    if (minimal - at > options_.riffLimit)
+        return Status::error(EFBIG, "A frame is too large for a RIFF segment of '" + path() + "'");
+    uint64_t end = 0;
+    Status st = growFile(std::min(alignUp(slack + need + kMinSlackGrowth, kChunkAlign), at + alignDown(options_.riffLimit, kChunkAlign)),
+                         minimal, end);
+    if (!st)
+        return st;
+    uint8_t head[2 * kListHeader + kChunkHeader + kIndexHeaderSize] = {};
+    put32(head, kRiff);
+    put32(head + 4, uint32_t(end - at - kChunkHeader));
+    put32(head + 8, kAvixForm);
+    put32(head + 12, kList);
+    put32(head + 16, uint32_t(end - at - kListHeader - kChunkHeader));
+    put32(head + 20, kMovi);
+    put32(head + 24, kStdIndexChunk);
+    put32(head + 28, uint32_t(stdIndexBytes(capacity) - kChunkHeader));
+    uint8_t* h = head + 2 * kListHeader + kChunkHeader;
+    put16(h + kIndexLongsPerEntry, 2);
+    h[kIndexType] = AVI_INDEX_OF_CHUNKS;
+    put32(h + kIndexChunkId, kVideoChunk);
+    put64(h + kIndexBaseOffset, at + kListHeader + kChunkHeader);
+    if (!(st = file_.write(at, head, sizeof head)) ||
+        !(st = file_.writeHeader(slack, kJunk, uint32_t(end - slack - kChunkHeader))) || !(st = file_.sync()))
+        return st;
+    uint8_t entry[kSuperEntrySize] = {};
+    put64(entry, index);
+    put32(entry + 8, uint32_t(stdIndexBytes(capacity)));
+    if (!(st = file_.write(superEntry(superInUse_), entry, sizeof entry)) ||
+        !(st = file_.write32(fields_.superIndex + kChunkHeader + kIndexEntriesInUse, superInUse_ + 1)) ||
+        !(st = file_.sync()))
+        return st;
+    firstRiff_ = false;
+    std::vector<uint8_t>().swap(idx1_);
+    segRiff_ = at;
+    segMovi_ = at + kListHeader;
+    slack_ = slack;
+    fileEnd_ = moviEnd_ = end;
+    ixPos_ = index;
+    ixCapacity_ = capacity;
+    ixInUse_ = 0;
+    ixBase_ = segMovi_ + kChunkHeader;
+    ixSlot_ = superInUse_++;
+    return Status::ok();
+}
+
+// On close the unused slack goes back: in an AVIX segment by cutting the file after the last
+// frame; in the first RIFF by writing idx1 right behind the last frame and cutting there.
+Status Writer::compact()
+{
+    Status st;
+    if (!firstRiff_) {
+        const uint64_t end = slack_ + kChunkHeader;
+        if (!(st = file_.truncate(end)) || !(st = file_.writeHeader(slack_, kJunk, 0)) ||
+            !(st = file_.write32(segMovi_ + 4, uint32_t(end - segMovi_ - kChunkHeader))) ||
+            !(st = file_.write32(segRiff_ + 4, uint32_t(end - segRiff_ - kChunkHeader))))
+            return st;
+        return file_.sync();
+    }
+    const uint64_t at = idx1PlaceUp(slack_ + kChunkHeader), idx1End = at + kChunkHeader + idx1_.size();
+    if (idx1End + kChunkHeader > moviEnd_) {  // no room in the slack: only the reserve goes
+        const uint64_t end = reservePos_ + kChunkHeader;
+        if (!(st = file_.truncate(end)) || !(st = file_.writeHeader(reservePos_, kJunk, 0)) ||
+            !(st = file_.write32(4, uint32_t(end - kChunkHeader))))
+            return st;
+        return file_.sync();
+    }
+    if (!(st = writeIdx1Copy(at, moviEnd_)) || !(st = file_.sync()) ||
+        !(st = file_.writeHeader(slack_, kJunk, uint32_t(at - slack_ - kChunkHeader))) || !(st = file_.sync()) ||
+        !(st = file_.write32(segMovi_ + 4, uint32_t(at - segMovi_ - kChunkHeader))) || !(st = file_.sync()) ||
+        !(st = file_.write32(4, uint32_t(idx1End - kChunkHeader))) || !(st = file_.sync()) ||
+        !(st = file_.truncate(idx1End)))
+        return st;
+    return file_.sync();
+}
+
+}  // namespace kelvra::media::avi

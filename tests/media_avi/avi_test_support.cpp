@@ -1,0 +1,167 @@
+#include "avi_test_support.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+#include <libavutil/log.h>
+}
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace avitest {
+
+namespace {
+
+thread_local int gLoggedErrors = 0;
+
+void countingLog(void* avcl, int level, const char* fmt, va_list args)
+{
+    if (level <= AV_LOG_ERROR)
+        ++gLoggedErrors;
+    if (level <= AV_LOG_WARNING) {
+        char line[1024];
+        vsnprintf(line, sizeof line, fmt, args);
+        fprintf(stderr, "[libav] %s", line);
+    }
+}
+
+}  // namespace
+
+std::vector<uint8_t> testFrame(uint64_t k, size_t baseSize)
+{
+    std::vector<uint8_t> frame(baseSize + (k * 37) % 101);
+    uint32_t x = uint32_t(k * 2654435761u + 12345);
+    for (size_t i = 0; i < frame.size(); ++i) {
+        x = x * 1103515245u + 12345u;
+        frame[i] = uint8_t(x >> 24);
+    }
+    return frame;
+}
+
+AviVideoFormat rawFormat(int width, int height)
+{
+    AviVideoFormat f;
+    f.width = width;
+    f.height = height;
+    f.bitCount = 24;
+    f.sizeImage = uint32_t((width * 3 + 3) / 4 * 4 * height);
+    return f;
+}
+
+AviVideoFormat mjpegFormat(int width, int height)
+{
+    AviVideoFormat f;
+    f.width = width;
+    f.height = height;
+    f.compression = kelvra::media::fourcc('M', 'J', 'P', 'G');
+    f.handler = f.compression;
+    f.bitCount = 24;
+    f.sizeImage = uint32_t(width * height * 3);
+    return f;
+}
+
+Readback readAvi(const std::string& path, bool useOdml, bool streamInfo)
+{
+    Readback r;
+    av_log_set_callback(countingLog);
+    gLoggedErrors = 0;
+    AVFormatContext* ctx = nullptr;
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "use_odml", useOdml ? "1" : "0", 0);
+    int ret = avformat_open_input(&ctx, path.c_str(), av_find_input_format("avi"), &options);
+    av_dict_free(&options);
+    if (ret < 0) {
+        char text[AV_ERROR_MAX_STRING_SIZE];
+        av_strerror(ret, text, sizeof text);
+        r.openError = text;
+        r.loggedErrors = gLoggedErrors;
+        return r;
+    }
+    if (streamInfo)
+        avformat_find_stream_info(ctx, nullptr);
+    AVStream* st = ctx->nb_streams ? ctx->streams[0] : nullptr;
+    if (st) {
+        r.headerFrames = st->nb_frames;
+        r.indexEntries = avformat_index_get_entries_count(st);
+        r.timeBaseNum = st->time_base.num;
+        r.timeBaseDen = st->time_base.den;
+        r.rateNum = st->r_frame_rate.num;
+        r.rateDen = st->r_frame_rate.den;
+        r.avgRateNum = st->avg_frame_rate.num;
+        r.avgRateDen = st->avg_frame_rate.den;
+    }
+    AVPacket* pkt = av_packet_alloc();
+    while (av_read_frame(ctx, pkt) >= 0) {
+        r.packets.emplace_back(pkt->data, pkt->data + pkt->size);
+        r.keyframes.push_back(pkt->flags & AV_PKT_FLAG_KEY);
+        av_packet_unref(pkt);
+    }
+    av_packet_free(&pkt);
+    avformat_close_input(&ctx);
+    r.loggedErrors = gLoggedErrors;
+    return r;
+}
+
+std::string checkFrames(const Readback& r, size_t baseSize, uint64_t first)
+{
+    for (size_t i = 0; i < r.packets.size(); ++i)
+        if (r.packets[i] != testFrame(first + i, baseSize))
+            return "packet " + std::to_string(i) + " (" + std::to_string(r.packets[i].size()) +
+                   " bytes) differs from frame " + std::to_string(first + i);
+    return {};
+}
+
+std::vector<uint8_t> fileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+ScratchDir::ScratchDir()
+{
+    char pattern[] = "/tmp/kelvra-avi-XXXXXX";
+    path_ = mkdtemp(pattern);
+}
+
+ScratchDir::~ScratchDir()
+{
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::string inChild(const std::function<std::string()>& body)
+{
+    int fds[2];
+    if (pipe(fds) < 0)
+        return "pipe failed";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        const std::string result = body();
+        if (!result.empty() && write(fds[1], result.data(), result.size()) < 0)
+            _exit(3);
+        _exit(result.empty() ? 0 : 1);
+    }
+    close(fds[1]);
+    std::string out;
+    char buf[512];
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;)
+        out.append(buf, size_t(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFSIGNALED(status))
+        return "child died of signal " + std::to_string(WTERMSIG(status)) + " " + out;
+    if (WEXITSTATUS(status) != 0 && out.empty())
+        return "child exited with " + std::to_string(WEXITSTATUS(status));
+    return out;
+}
+
+}  // namespace avitest
