@@ -561,7 +561,8 @@ Status readStdEntries(const AviFile& file, const StdIndex& index, std::vector<ui
 
 std::string describeFormat(const AviVideoFormat& format)
 {
-    std::string size = std::to_string(format.width) + "x" + std::to_string(std::abs(format.height));
+    std::string size = std::to_string(format.width) + "x" + std::to_string(std::abs(format.height)) +
+                       (format.height < 0 ? " top-down" : "");
     if (format.compression == 0)
         return size + " uncompressed " + std::to_string(format.bitCount) + "-bit";
     if (format.compression == fourcc('M', 'J', 'P', 'G'))

@@ -169,8 +169,10 @@ Status Writer::start(const std::string& path, const AviVideoFormat& format, uint
         return st;
     if (parsed.scale != microSecPerFrame_ || parsed.rate != kMicrosPerSecond || parsed.microSecPerFrame != microSecPerFrame_) {
         microSecPerFrame_ = 0;
+        closed_ = false;
         st = setMicroSecPerFrame(microSecPerFrame);
     }
+    closed_ = !st;
     return st;
 }
 

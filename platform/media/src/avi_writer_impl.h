@@ -95,7 +95,7 @@ private:
     uint64_t frames_ = 0, firstRiffFrames_ = 0;
     uint32_t maxChunk_ = 0;
     bool broken_ = false;    // a write failed: the state is read back from the file before going on
-    bool closed_ = false;
+    bool closed_ = true;     // until start() has opened the file
 };
 
 // Internal: the frame does not fit into the current RIFF.
