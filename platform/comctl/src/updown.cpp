@@ -39,7 +39,7 @@ constexpr int kStep = 1;
 // Scroll codes of the WM_HSCROLL/WM_VSCROLL the control sends its parent.
 constexpr WORD kScrollThumbPosition = 4;  // SB_THUMBPOSITION
 constexpr WORD kScrollEnd = 8;            // SB_ENDSCROLL
-constexpr int kArrowInset = 3;            // the arrow glyph keeps clear of the button bevel
+constexpr int kArrowInset = 2;            // the arrow glyph keeps clear of the button bevel
 
 enum class Arrow { None, Decrement, Increment };
 
@@ -167,18 +167,21 @@ void UpDownWidget::paintEvent(QPaintEvent*)
         QRect g = r.adjusted(kArrowInset, kArrowInset, -kArrowInset, -kArrowInset);
         if (down)
             g.translate(1, 1);
-        // A solid triangle pointing the way the arrow counts.
-        int size = std::max(1, std::min(g.width(), g.height()) / 2);
-        QPoint c = g.center();
-        QPolygon tri;
+        // A solid triangle pointing the way the arrow counts: `depth` pixels deep along it and
+        // 2 * depth - 1 wide across it.
         bool horz = style_ & UDS_HORZ;
+        int depth = std::max(1, std::min(horz ? g.width() : g.height(), ((horz ? g.height() : g.width()) + 1) / 2));
+        QPoint c = g.center();
         int dir = a == Arrow::Increment ? 1 : -1;
+        QPolygon tri;
+        int tip = dir * (depth - 1) / 2;
+        int back = tip - dir * (depth - 1);
         if (horz)
-            tri << QPoint(c.x() + dir * size / 2, c.y()) << QPoint(c.x() - dir * size / 2, c.y() - size)
-                << QPoint(c.x() - dir * size / 2, c.y() + size);
+            tri << QPoint(c.x() + tip, c.y()) << QPoint(c.x() + back, c.y() - (depth - 1))
+                << QPoint(c.x() + back, c.y() + (depth - 1));
         else
-            tri << QPoint(c.x(), c.y() - dir * size / 2) << QPoint(c.x() - size, c.y() + dir * size / 2)
-                << QPoint(c.x() + size, c.y() + dir * size / 2);
+            tri << QPoint(c.x(), c.y() - tip) << QPoint(c.x() - (depth - 1), c.y() - back)
+                << QPoint(c.x() + (depth - 1), c.y() - back);
         p.setPen(Qt::NoPen);
         p.setBrush(isEnabled() ? pal.buttonText() : pal.dark());
         p.drawPolygon(tri);

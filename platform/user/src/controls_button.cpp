@@ -15,7 +15,8 @@ namespace {
 
 constexpr int kIndicatorSize = 13;  // Windows' check box and radio button square
 constexpr int kIndicatorGap = 4;    // between the square and the text
-constexpr int kTextInset = 2;       // text keeps clear of the button's 2 px bevel
+constexpr int kBevelWidth = 2;      // the raised (or sunken) 3-D frame of a button
+constexpr int kTextInset = 1;       // text keeps 1 px clear of the button's bevel
 constexpr int kFocusInset = 3;      // the dotted focus rectangle inside the bevel
 constexpr int kGroupTextLeft = 8;   // the group box title starts 8 px in
 constexpr int kGroupTextPad = 2;    // background cleared on either side of the title
@@ -133,27 +134,34 @@ void ButtonWidget::paintPushLike(QPainter& p, QRect r)
     bool checked = !isPush(t) && check_ != BST_UNCHECKED;
     bool down = isDown();
     bool flat = (style_ & BS_FLAT) != 0;
-    QBrush dither(pal.light().color(), Qt::Dense4Pattern);
+    // A checked push-like button shows a dithered face, as Windows draws it.
+    QBrush dither(pal.mid().color(), Qt::Dense4Pattern);
     p.fillRect(r, pal.button());
+    // The text's room does not shrink for the default-button outline.
+    const int textEdge = kBevelWidth + kTextInset;
+    QRect textRect = r.adjusted(textEdge, textEdge, -textEdge, -textEdge);
     // A push button with the focus is the default button: Windows adds a dark outline.
     if (isPush(t) && !flat && (hasFocus() || t == BS_DEFPUSHBUTTON)) {
         drawBevel(p, r, pal.shadow().color(), pal.shadow().color());
         r.adjust(1, 1, -1, -1);
     }
     if (flat) {
+        // BS_FLAT: a one-pixel frame; pressed or checked, a shadow line inside it at the top
+        // and left over the dithered face.
         drawBevel(p, r, pal.shadow().color(), pal.shadow().color());
-        if (down || checked)
+        if (down || checked) {
             p.fillRect(r.adjusted(1, 1, -1, -1), dither);
+            drawBevel(p, r.adjusted(1, 1, -1, -1), pal.dark().color(), pal.button().color());
+        }
     } else if (down) {
         drawBevel(p, r, pal.shadow().color(), pal.shadow().color());
         drawBevel(p, r.adjusted(1, 1, -1, -1), pal.dark().color(), pal.dark().color());
     } else if (checked) {
         drawSunkenEdge(p, pal, r);
-        p.fillRect(r.adjusted(2, 2, -2, -2), dither);
+        p.fillRect(r.adjusted(kBevelWidth, kBevelWidth, -kBevelWidth, -kBevelWidth), dither);
     } else {
         drawRaisedEdge(p, pal, r);
     }
-    QRect textRect = r.adjusted(kTextInset, kTextInset, -kTextInset, -kTextInset);
     if (down || checked)
         textRect.translate(1, 1);
     int flags = alignmentFor(style_, true) | mnemonicFlag(false) |

@@ -15,6 +15,10 @@ namespace kelvra::platform {
 namespace {
 
 constexpr DWORD kStaticTypeMask = 0x1F;  // SS_TYPEMASK
+// Windows measures text in whole pixels, Qt in fractions: a label that fits its width exactly
+// on Windows may measure a fraction wider here and wrap. Wrapping gets one pixel of slack; the
+// drawing stays clipped to the control.
+constexpr int kWrapSlack = 1;
 
 class StaticWidget : public QWidget {
 public:
@@ -44,7 +48,7 @@ protected:
         p.setClipRect(r);
         p.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled,
                                  QPalette::WindowText));
-        p.drawText(r, textFlags(type), text);
+        p.drawText(r.adjusted(0, 0, kWrapSlack, 0), textFlags(type), text);
     }
 
 private:

@@ -24,13 +24,14 @@ constexpr int kSystemFontPoints = 10;
 
 // Candidates for the templates' faces ("Helv", "MS Sans Serif", ...), first one installed
 // wins. At 11 px DejaVu Sans Condensed measures 6 x 13 base units, the very units of the
-// Windows 8 pt dialog font at 96 dpi, so template layouts keep their proportions. Its letters
-// run a little wider than the bitmap font the templates were drawn with ("Overlay mode is"
-// would wrap in its 52-unit label), so it is drawn at 92 % of its own width (stretch 80
-// of its 87), which keeps the 6 x 13 units and lets every text fit where it was designed to.
+// Windows 8 pt dialog font at 96 dpi, so template layouts keep their proportions. Its small
+// letters run wider than those of the bitmap font the templates were drawn with ("Overlay
+// mode is" would wrap in its 52-unit label), so it is drawn at 97 % of its width (stretch 84 of
+// its 87): the 6 x 13 units stay, every label fits its width, and the quick reference's runs
+// of blanks still push each entry onto a line of its own.
 const QStringList kDialogFamilies = {"DejaVu Sans Condensed", "Liberation Sans", "DejaVu Sans",
                                      "sans-serif"};
-constexpr int kDialogStretch = 80;
+constexpr int kDialogStretch = 84;
 // Fixed-pitch faces a template may name keep a fixed pitch.
 const QStringList kFixedFamilies = {"DejaVu Sans Mono", "Liberation Mono", "monospace"};
 const char* const kFixedFaces[] = {"COURIER", "COURIER NEW", "FIXEDSYS", "TERMINAL"};
