@@ -95,18 +95,25 @@ TEST(FrameConverter, ScalesToRequestedSize)
 
 TEST(FrameConverter, BottomUpReversesRows)
 {
-    Frame in = greyBlocks(64, 48);
-    for (int x = 0; x < 64 * 3; ++x)
-        in.data[x] = 255;  // a white top row
-    FrameConverter converter;
-    Frame down, up;
-    ASSERT_TRUE(converter.convert(in, PixelFormat::BGR24, down));
-    ASSERT_TRUE(converter.convert(in, PixelFormat::BGR24, up, 0, 0, true));
-    const size_t row = 64 * 3;
-    for (int y = 0; y < 48; ++y)
-        EXPECT_TRUE(std::equal(down.data.begin() + row * y, down.data.begin() + row * (y + 1),
-                               up.data.begin() + row * (47 - y)));
-    EXPECT_EQ(up.data[row * 47], 255);
+    // Widths that are and are not multiples of swscale's SIMD blocks, from packed YUV as cameras send.
+    for (int w : {64, 62, 162}) {
+        SCOPED_TRACE(w);
+        Frame rgb = greyBlocks(w, 48);
+        for (int x = 0; x < w * 3; ++x)
+            rgb.data[x] = 255;  // a white top row
+        FrameConverter converter;
+        Frame yuyv, down, up;
+        ASSERT_TRUE(converter.convert(rgb, PixelFormat::YUYV422, yuyv));
+        ASSERT_TRUE(converter.convert(yuyv, PixelFormat::BGR24, down));
+        ASSERT_TRUE(converter.convert(yuyv, PixelFormat::BGR24, up, 0, 0, true));
+        const size_t row = size_t(w) * 3;
+        for (int y = 0; y < 48; ++y)
+            EXPECT_TRUE(std::equal(down.data.begin() + row * y, down.data.begin() + row * (y + 1),
+                                   up.data.begin() + row * (47 - y)))
+                << y;
+        EXPECT_GE(up.data[row * 47], 250);
+        EXPECT_LE(maxDifference(rgb, down), 3);
+    }
 }
 
 TEST(FrameConverter, ReusesItsOutputWithoutReallocating)

@@ -14,6 +14,9 @@ extern "C" {
 
 namespace kelvra::media {
 
+constexpr int kSimdBlock = 32;    // pixels swscale may process at once
+constexpr int kPaddedAlign = 64;  // row alignment of our padded buffers, as FFmpeg's frames have
+
 AVPixelFormat toAvPixelFormat(PixelFormat format)
 {
     switch (format) {
@@ -61,6 +64,7 @@ PlaneView planesOf(const AVFrame* frame)
     view.format = AVPixelFormat(frame->format);
     view.fullRange = frame->color_range == AVCOL_RANGE_JPEG;
     view.colorspace = frame->colorspace;
+    view.padded = true;
     return view;
 }
 
@@ -94,8 +98,54 @@ static SwsContext* createContext(const PlaneView& src, AVPixelFormat srcFormat, 
     return ctx;
 }
 
+PaddedPicture::~PaddedPicture()
+{
+    av_freep(&data[0]);
+}
+
+int PaddedPicture::ensure(int w, int h, AVPixelFormat f)
+{
+    if (data[0] && w == width && h == height && f == format)
+        return 0;
+    av_freep(&data[0]);
+    const int ret = av_image_alloc(data, linesize, w, h, f, kPaddedAlign);
+    if (ret < 0)
+        return ret;
+    width = w, height = h, format = f;
+    return 0;
+}
+
+// swscale's SIMD code reads and writes whole blocks of pixels, past the end of a row unless the
+// width is a multiple of the block. Our packed frames have no slack there, so pictures of other
+// widths go through padded buffers.
 int Scaler::scale(const PlaneView& src, uint8_t* const dst[4], const int dstLinesize[4], int dstWidth, int dstHeight,
-                  AVPixelFormat dstFormat)
+                  AVPixelFormat dstFormat, bool dstPadded)
+{
+    PlaneView in = src;
+    int ret = 0;
+    if (!src.padded && src.width % kSimdBlock) {
+        if ((ret = srcPad_.ensure(src.width, src.height, src.format)) < 0)
+            return ret;
+        const uint8_t* planes[4] = {src.data[0], src.data[1], src.data[2], src.data[3]};
+        av_image_copy(srcPad_.data, srcPad_.linesize, planes, src.linesize, src.format, src.width, src.height);
+        for (int i = 0; i < 4; ++i)
+            in.data[i] = srcPad_.data[i], in.linesize[i] = srcPad_.linesize[i];
+    }
+    if (dstPadded || dstWidth % kSimdBlock == 0)
+        return run(in, dst, dstLinesize, dstWidth, dstHeight, dstFormat);
+    if ((ret = dstPad_.ensure(dstWidth, dstHeight, dstFormat)) < 0)
+        return ret;
+    if ((ret = run(in, dstPad_.data, dstPad_.linesize, dstWidth, dstHeight, dstFormat)) < 0)
+        return ret;
+    uint8_t* out[4] = {dst[0], dst[1], dst[2], dst[3]};
+    int outLinesize[4] = {dstLinesize[0], dstLinesize[1], dstLinesize[2], dstLinesize[3]};
+    const uint8_t* padded[4] = {dstPad_.data[0], dstPad_.data[1], dstPad_.data[2], dstPad_.data[3]};
+    av_image_copy(out, outLinesize, padded, dstPad_.linesize, dstFormat, dstWidth, dstHeight);
+    return 0;
+}
+
+int Scaler::run(const PlaneView& src, uint8_t* const dst[4], const int dstLinesize[4], int dstWidth, int dstHeight,
+                AVPixelFormat dstFormat)
 {
     bool fullRange = src.fullRange, dstFullRange = false;
     const AVPixelFormat srcFormat = withoutJpegRange(src.format, fullRange);

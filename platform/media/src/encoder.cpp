@@ -176,7 +176,7 @@ Status AvEncoder::encode(const Frame& in, std::vector<uint8_t>& out, bool& keyfr
     src.height = raw->height;
     src.format = toAvPixelFormat(raw->format);
     ret = scaler_.scale(src, picture_->data, picture_->linesize, ctx_->width, ctx_->height,
-                        AVPixelFormat(picture_->format));
+                        AVPixelFormat(picture_->format), true);
     if (ret < 0)
         return Status::error(ret, "Cannot convert the picture for the compressor: " + avErrorText(ret));
     picture_->pts = pts_++;
