@@ -4,11 +4,13 @@
 
 #include "kelvra.h"
 
+#include <kelvra/avicap/testing.h>
 #include <kelvra/platform/testing.h>
 #include <kelvra/platform/window.h>
 
 #include <gtest/gtest.h>
 
+#include <QDialog>
 #include <QWidget>
 
 #include <cstdlib>
@@ -31,6 +33,7 @@ protected:
         setenv("XDG_VIDEOS_DIR", dir_.c_str(), 1);
         hInst = GetModuleHandleA(nullptr);
         fcount = 0;
+        kelvra::avicap::testing::recordMessages(true);
         hwnd = CreateDialogParamA(hInst, MAKEINTRESOURCE(IDD_MAIN), nullptr, DialogFunc, 0);
         ASSERT_TRUE(IsWindow(hwnd));
     }

@@ -26,7 +26,7 @@ TEST_F(Recording, StartUpStateAndMessageOrder)
     EXPECT_EQ(text(EDIT5), "15");
     EXPECT_EQ(text(EDIT3), "READY");
     EXPECT_EQ(text(EDIT2), "OFF");
-    EXPECT_EQ(text(21), "") << "Capture Every is not written at start";
+    EXPECT_EQ(text(21), "1") << "only the spinner's own starting position: the program writes nothing here";
     EXPECT_EQ(text(EDIT6), "");
     EXPECT_EQ(IsDlgButtonChecked(hwnd, CBSEC), (UINT)BST_CHECKED);
     EXPECT_EQ(timez, 1000);
