@@ -220,6 +220,7 @@ LRESULT CaptureWindow::driverConnect(WPARAM index)
     // Like Windows, a window that already has a driver gives it up for the new one.
     preview_->setDevice(device);
     device_ = std::move(device);
+    devicePeriodChanged();
     preview_->setEnabled(previewOn_);
     picture_ = QImage();
     clear(Topic::Device);
@@ -409,6 +410,8 @@ LRESULT CaptureWindow::videoFormatDialog()
     runVideoFormatDialog(this, device_, [self](const media::StreamFormat& format) {
         return self ? self->formatRefusal(format) : std::string();
     });
+    if (self && self->device_)
+        self->devicePeriodChanged();
     return TRUE;
 }
 
@@ -462,6 +465,12 @@ void CaptureWindow::showNotice(const std::string& text)
 bool CaptureWindow::noticeVisible() const
 {
     return notice_ && notice_->isVisible();
+}
+
+void CaptureWindow::devicePeriodChanged()
+{
+    const media::StreamFormat format = device_->locked([](media::FrameSource& s) { return s.format(); });
+    preview_->setDevicePeriodMs(Device::framePeriodMs(format));
 }
 
 void CaptureWindow::pictureArrived()

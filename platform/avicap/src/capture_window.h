@@ -76,6 +76,7 @@ private:
     void clear(Topic topic);
     void showNotice(const std::string& text);
     void pictureArrived();
+    void devicePeriodChanged();
     void deviceStateChanged(const Device* device, media::SourceState state);
     // Refusal text when a new stream format cannot go into the open file; empty when it can.
     std::string formatRefusal(const media::StreamFormat& format) const;

@@ -228,11 +228,13 @@ public:
     VideoFormatDialog(QWidget* parent, std::shared_ptr<Device> device,
                       std::function<std::string(const media::StreamFormat&)> refusal);
 
+    // OK: the chosen format is applied, or the dialog stays open saying why it cannot be.
+    void accept() override;
+
 private:
     void fillSizes();
     void fillRates();
     bool chosen(media::StreamFormat& out) const;
-    void tryAccept();
 
     std::shared_ptr<Device> device_;
     std::function<std::string(const media::StreamFormat&)> refusal_;
@@ -269,7 +271,7 @@ VideoFormatDialog::VideoFormatDialog(QWidget* parent, std::shared_ptr<Device> de
     message_ = messageLabel(this);
     layout->addWidget(message_);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    connect(buttons, &QDialogButtonBox::accepted, this, [this] { tryAccept(); });
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
 
@@ -332,11 +334,11 @@ bool VideoFormatDialog::chosen(media::StreamFormat& out) const
     return true;
 }
 
-void VideoFormatDialog::tryAccept()
+void VideoFormatDialog::accept()
 {
     media::StreamFormat next;
     if (!chosen(next) || sameFormat(next, current_)) {
-        accept();
+        QDialog::accept();
         return;
     }
     const std::string refused = refusal_(next);
@@ -356,7 +358,7 @@ void VideoFormatDialog::tryAccept()
                           QString::fromLocal8Bit(status.message.c_str()));
         return;
     }
-    accept();
+    QDialog::accept();
 }
 
 // ---- Video Compression: the compressor for the capture file --------------------------------
@@ -364,6 +366,8 @@ void VideoFormatDialog::tryAccept()
 class CompressionDialog : public QDialog {
 public:
     CompressionDialog(QWidget* parent, Compression& choice, bool fileOpen);
+
+    void accept() override;
 
 private:
     void codecChanged();
@@ -404,18 +408,21 @@ CompressionDialog::CompressionDialog(QWidget* parent, Compression& choice, bool 
                                                     "this choice applies to the next file opened."),
                                      this));
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-    connect(buttons, &QDialogButtonBox::accepted, this, [this] {
-        const int i = codec_->currentIndex();
-        if (i >= 0 && i < int(codecs_.size()))
-            choice_.codec = codecs_[size_t(i)].codec;
-        choice_.quality = quality_->value();
-        accept();
-    });
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
     connect(quality_, &QSlider::valueChanged, qualityValue_, [this](int v) { qualityValue_->setNum(v); });
     connect(codec_, &QComboBox::currentIndexChanged, this, [this] { codecChanged(); });
     codecChanged();
+}
+
+void CompressionDialog::accept()
+{
+    const int i = codec_->currentIndex();
+    if (i >= 0 && i < int(codecs_.size()))
+        choice_.codec = codecs_[size_t(i)].codec;
+    choice_.quality = quality_->value();
+    QDialog::accept();
 }
 
 void CompressionDialog::codecChanged()

@@ -61,6 +61,12 @@ void PreviewThread::setBox(QSize box)
     box_ = box;
 }
 
+void PreviewThread::setDevicePeriodMs(int ms)
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    devicePeriodMs_ = ms;
+}
+
 int PreviewThread::effectiveIntervalMsLocked() const
 {
     return std::max<int>(int(std::min<unsigned>(requestedMs_, INT32_MAX)), devicePeriodMs_);

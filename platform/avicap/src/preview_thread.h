@@ -29,6 +29,8 @@ public:
     void setEnabled(bool on);
     void setRequestedIntervalMs(unsigned ms);
     void setBox(QSize box);
+    // The device's frame period, told at once when its format changes (the worker also reads it).
+    void setDevicePeriodMs(int ms);
 
     // The slower of the requested interval and the device's frame period.
     int effectiveIntervalMs();

@@ -1,0 +1,258 @@
+// The device dialogs: answered by scripts, with the frame timer ticking underneath on the
+// virtual clock, as it does while the user has one open during a time-lapse.
+#include "avicap_support.h"
+
+#include <kelvra/media/encoder.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSlider>
+
+using namespace avicap_test;
+namespace at = kelvra::avicap::testing;
+namespace pt = kelvra::platform::testing;
+namespace media = kelvra::media;
+
+namespace {
+
+HWND timerCapWindow = nullptr;
+
+// The program's frame step: one SINGLE_FRAME per tick.
+void CALLBACK frameTick(HWND, UINT, UINT_PTR, DWORD)
+{
+    send(timerCapWindow, WM_CAP_SINGLE_FRAME);
+}
+
+media::Control controlOf(HWND cap, uint32_t id)
+{
+    media::Control found;
+    at::withSource(cap, [&](media::FrameSource& s) {
+        for (const media::Control& c : s.controls())
+            if (c.id == id)
+                found = c;
+    });
+    return found;
+}
+
+media::StreamFormat formatOf(HWND cap)
+{
+    media::StreamFormat f;
+    at::withSource(cap, [&](media::FrameSource& s) { f = s.format(); });
+    return f;
+}
+
+template <typename T>
+T* child(QDialog& dialog, const QString& name)
+{
+    T* w = dialog.findChild<T*>(name);
+    EXPECT_NE(w, nullptr) << name.toStdString();
+    return w;
+}
+
+QString controlName(uint32_t id)
+{
+    return QStringLiteral("control-%1").arg(id);
+}
+
+void press(QDialog& dialog, QDialogButtonBox::StandardButton which)
+{
+    QDialogButtonBox* box = dialog.findChild<QDialogButtonBox*>();
+    ASSERT_NE(box, nullptr);
+    box->button(which)->click();
+}
+
+int selectText(QComboBox* combo, const QString& text)
+{
+    const int i = combo->findText(text);
+    EXPECT_GE(i, 0) << text.toStdString();
+    combo->setCurrentIndex(i);
+    return i;
+}
+
+}  // namespace
+
+class DeviceDialogTest : public CaptureTest {
+protected:
+    void SetUp() override
+    {
+        CaptureTest::SetUp();
+        createCaptureWindow();
+        ASSERT_TRUE(connect());
+        send(cap_, WM_CAP_SET_PREVIEW, 1);
+        timerCapWindow = cap_;
+    }
+    // REC: open the file and start a one-second frame timer on the parent.
+    void startRecording(const std::string& file)
+    {
+        ASSERT_TRUE(setCaptureFile(cap_, file));
+        ASSERT_TRUE(send(cap_, WM_CAP_SINGLE_FRAME_OPEN));
+        ASSERT_NE(SetTimer(parent_->handle(), 1, 1000, frameTick), 0u);
+    }
+    void stopRecording()
+    {
+        KillTimer(parent_->handle(), 1);
+        ASSERT_TRUE(send(cap_, WM_CAP_SINGLE_FRAME_CLOSE));
+    }
+};
+
+TEST_F(DeviceDialogTest, SourceControlsApplyLiveAndCancelPutsThemBack)
+{
+    const std::string file = path("source.avi");
+    startRecording(file);
+    const media::Control brightness = controlOf(cap_, media::kTestControlBrightness);
+    const int64_t target = brightness.value == brightness.maximum ? brightness.minimum : brightness.maximum;
+    pt::scriptModal([&](QDialog& dialog, const kelvra::platform::ModalInfo& info) {
+        EXPECT_EQ(info.kind, kelvra::platform::ModalKind::DeviceDialog);
+        EXPECT_EQ(info.caption, "Video Source");
+        child<QSlider>(dialog, controlName(media::kTestControlBrightness))->setValue(int(target));
+        EXPECT_EQ(controlOf(cap_, media::kTestControlBrightness).value, target);  // live
+        child<QCheckBox>(dialog, controlName(media::kTestControlMirror))->setChecked(true);
+        EXPECT_EQ(controlOf(cap_, media::kTestControlMirror).value, 1);
+        auto* pattern = child<QComboBox>(dialog, controlName(media::kTestControlPattern));
+        ASSERT_GE(pattern->count(), 3);
+        pattern->setCurrentIndex(2);
+        emit pattern->activated(2);
+        EXPECT_EQ(controlOf(cap_, media::kTestControlPattern).value, media::kPatternCheckerboard);
+        pt::advanceClock(3000);  // three frame steps while the dialog is open
+        press(dialog, QDialogButtonBox::Cancel);
+    });
+    EXPECT_TRUE(send(cap_, WM_CAP_DLG_VIDEOSOURCE));
+    EXPECT_EQ(controlOf(cap_, media::kTestControlBrightness).value, brightness.value);
+    EXPECT_EQ(controlOf(cap_, media::kTestControlMirror).value, 0);
+    EXPECT_EQ(controlOf(cap_, media::kTestControlPattern).value, media::kPatternColorBars);
+
+    // The ticks arrived inside the dialog's message and went into the file.
+    EXPECT_EQ(messageIds(cap_), (std::vector<UINT>{WM_CAP_DRIVER_CONNECT, WM_CAP_SET_PREVIEW,
+                                                   WM_CAP_FILE_SET_CAPTURE_FILEA, WM_CAP_SINGLE_FRAME_OPEN,
+                                                   WM_CAP_DLG_VIDEOSOURCE, WM_CAP_SINGLE_FRAME,
+                                                   WM_CAP_SINGLE_FRAME, WM_CAP_SINGLE_FRAME}));
+    for (const at::CapMessage& m : at::messages(cap_))
+        EXPECT_TRUE(m.result) << m.msg - WM_USER;
+    stopRecording();
+    EXPECT_EQ(readBack(file).stamps, oneTo(3));
+}
+
+TEST_F(DeviceDialogTest, SourceOkKeepsAndDefaultsRestores)
+{
+    const media::Control contrast = controlOf(cap_, media::kTestControlContrast);
+    const int64_t changed = contrast.defaultValue == contrast.maximum ? contrast.minimum : contrast.maximum;
+    pt::scriptModal([&](QDialog& dialog, const kelvra::platform::ModalInfo&) {
+        child<QSlider>(dialog, controlName(media::kTestControlContrast))->setValue(int(changed));
+        press(dialog, QDialogButtonBox::Ok);
+    });
+    ASSERT_TRUE(send(cap_, WM_CAP_DLG_VIDEOSOURCE));
+    EXPECT_EQ(controlOf(cap_, media::kTestControlContrast).value, changed);
+
+    pt::scriptModal([&](QDialog& dialog, const kelvra::platform::ModalInfo&) {
+        child<QPushButton>(dialog, QStringLiteral("defaults"))->click();
+        EXPECT_EQ(child<QSlider>(dialog, controlName(media::kTestControlContrast))->value(), int(contrast.defaultValue));
+        press(dialog, QDialogButtonBox::Ok);
+    });
+    ASSERT_TRUE(send(cap_, WM_CAP_DLG_VIDEOSOURCE));
+    EXPECT_EQ(controlOf(cap_, media::kTestControlContrast).value, contrast.defaultValue);
+}
+
+TEST_F(DeviceDialogTest, FormatChangeRestartsTheStream)
+{
+    pt::scriptModal([&](QDialog& dialog, const kelvra::platform::ModalInfo& info) {
+        EXPECT_EQ(info.caption, "Video Format");
+        selectText(child<QComboBox>(dialog, QStringLiteral("format")), QStringLiteral("RGB 24-bit"));
+        selectText(child<QComboBox>(dialog, QStringLiteral("size")), QStringLiteral("320 x 240"));
+        selectText(child<QComboBox>(dialog, QStringLiteral("rate")), QStringLiteral("15 fps"));
+        press(dialog, QDialogButtonBox::Ok);
+    });
+    ASSERT_TRUE(send(cap_, WM_CAP_DLG_VIDEOFORMAT));
+    const media::StreamFormat f = formatOf(cap_);
+    EXPECT_EQ(f.format, media::PixelFormat::RGB24);
+    EXPECT_EQ(f.width, 320);
+    EXPECT_EQ(f.height, 240);
+    EXPECT_EQ(f.rate.numerator / f.rate.denominator, 15u);
+    EXPECT_EQ(at::previewIntervalMs(cap_), 66);
+
+    // The next file records the new size.
+    const std::string file = path("small.avi");
+    ASSERT_TRUE(setCaptureFile(cap_, file));
+    ASSERT_TRUE(send(cap_, WM_CAP_SINGLE_FRAME_OPEN));
+    EXPECT_EQ(grab(2), 2);
+    ASSERT_TRUE(send(cap_, WM_CAP_SINGLE_FRAME_CLOSE));
+    const ReadBack back = readBack(file);
+    EXPECT_EQ(back.width, 320);
+    EXPECT_EQ(back.stamps, oneTo(2));
+}
+
+TEST_F(DeviceDialogTest, SizeChangeRefusedWhileAFileIsOpen)
+{
+    const std::string file = path("open.avi");
+    startRecording(file);
+    pt::scriptModal([&](QDialog& dialog, const kelvra::platform::ModalInfo&) {
+        selectText(child<QComboBox>(dialog, QStringLiteral("size")), QStringLiteral("320 x 240"));
+        press(dialog, QDialogButtonBox::Ok);
+        // Still open, saying why.
+        EXPECT_TRUE(dialog.isVisible());
+        EXPECT_TRUE(child<QLabel>(dialog, QStringLiteral("message"))->text().contains(QStringLiteral("640x480")));
+        pt::advanceClock(2000);
+        // Another rate at the same size can go into the file.
+        selectText(child<QComboBox>(dialog, QStringLiteral("size")), QStringLiteral("640 x 480"));
+        selectText(child<QComboBox>(dialog, QStringLiteral("rate")), QStringLiteral("10 fps"));
+        press(dialog, QDialogButtonBox::Ok);
+    });
+    ASSERT_TRUE(send(cap_, WM_CAP_DLG_VIDEOFORMAT));
+    EXPECT_EQ(formatOf(cap_).width, 640);
+    EXPECT_EQ(formatOf(cap_).rate.numerator / formatOf(cap_).rate.denominator, 10u);
+    pt::advanceClock(1000);
+    stopRecording();
+    const ReadBack back = readBack(file);
+    EXPECT_EQ(back.width, 640);
+    EXPECT_EQ(back.stamps, oneTo(3));
+}
+
+TEST_F(DeviceDialogTest, CompressionChoiceAppliesToTheNextFile)
+{
+    const std::vector<media::CodecInfo> codecs = media::availableCodecs();
+    auto uncompressed = std::find_if(codecs.begin(), codecs.end(),
+                                     [](const auto& c) { return c.codec == media::Codec::Uncompressed; });
+    ASSERT_NE(uncompressed, codecs.end());
+    const QString name = QString::fromStdString(uncompressed->name);
+    pt::scriptModal([&](QDialog& dialog, const kelvra::platform::ModalInfo& info) {
+        EXPECT_EQ(info.caption, "Video Compression");
+        auto* codec = child<QComboBox>(dialog, QStringLiteral("codec"));
+        auto* quality = child<QSlider>(dialog, QStringLiteral("quality"));
+        EXPECT_EQ(codec->currentText().toStdString(),
+                  std::find_if(codecs.begin(), codecs.end(), [](const auto& c) {
+                      return c.codec == media::Codec::MotionJpeg;
+                  })->name);
+        EXPECT_TRUE(quality->isEnabled());
+        selectText(codec, name);
+        EXPECT_FALSE(quality->isEnabled());  // full frames have no quality
+        press(dialog, QDialogButtonBox::Ok);
+    });
+    ASSERT_TRUE(send(cap_, WM_CAP_DLG_VIDEOCOMPRESSION));
+    const std::string file = path("raw.avi");
+    ASSERT_TRUE(setCaptureFile(cap_, file));
+    ASSERT_TRUE(send(cap_, WM_CAP_SINGLE_FRAME_OPEN));
+    EXPECT_EQ(grab(2), 2);
+    ASSERT_TRUE(send(cap_, WM_CAP_SINGLE_FRAME_CLOSE));
+    const ReadBack back = readBack(file);
+    EXPECT_EQ(back.codec, "rawvideo");
+    EXPECT_EQ(back.stamps, oneTo(2));
+}
+
+TEST_F(DeviceDialogTest, CancelledCompressionChangesNothing)
+{
+    pt::scriptModal([&](QDialog& dialog, const kelvra::platform::ModalInfo&) {
+        child<QComboBox>(dialog, QStringLiteral("codec"))->setCurrentIndex(0);
+        child<QSlider>(dialog, QStringLiteral("quality"))->setValue(5);
+        press(dialog, QDialogButtonBox::Cancel);
+    });
+    ASSERT_TRUE(send(cap_, WM_CAP_DLG_VIDEOCOMPRESSION));
+    const std::string file = path("still-mjpeg.avi");
+    ASSERT_TRUE(setCaptureFile(cap_, file));
+    ASSERT_TRUE(send(cap_, WM_CAP_SINGLE_FRAME_OPEN));
+    EXPECT_EQ(grab(1), 1);
+    ASSERT_TRUE(send(cap_, WM_CAP_SINGLE_FRAME_CLOSE));
+    EXPECT_EQ(readBack(file).codec, "mjpeg");
+}
