@@ -81,10 +81,10 @@ TEST(AviWriter, FileIsCompleteAfterEveryAppend)
     const std::string path = dir.file("every.avi");
     AviWriterOptions options;
     options.syncToDisk = false;
-    options.riffLimit = 5 << 20;
+    options.riffLimit = 1 << 20;
     auto writer = openWriter(path, mjpegFormat(320, 240), 40000, options);
     ASSERT_TRUE(writer);
-    constexpr size_t kBase = 45000, kFrames = 260;
+    constexpr size_t kBase = 9000, kFrames = 300;
     for (uint64_t k = 0; k < kFrames; ++k) {
         const std::vector<uint8_t> frame = testFrame(k, kBase);
         ASSERT_TRUE(writer->append(frame.data(), frame.size(), true));

@@ -246,30 +246,33 @@ Status Writer::writeIndexSlots(uint64_t pos, uint32_t size, bool keyframe)
     return file_.write(reservePos_ + kChunkHeader, idx1, sizeof idx1);
 }
 
-// Step 3: counts. idx1 grows over the old reserve header first (an entry readers skip), then
-// the entry's first half lands.
+// Step 3: counts. idx1 first grows over the old reserve header, which then reads as an entry
+// that readers skip; only once that is on disk does the entry itself land: the other way round
+// a power failure could leave an entry behind idx1 that reads as a chunk.
 Status Writer::commitIndex(uint64_t pos, uint32_t size, bool keyframe)
 {
-    const uint32_t inUse = ixInUse_ + 1;
-    Status st = file_.write32(ixPos_ + kChunkHeader + kIndexEntriesInUse, inUse);
-    if (!st || !(st = file_.write32(superEntry(ixSlot_) + 12, inUse)))
-        return st;
-    ixInUse_ = inUse;
-    ++frames_;
+    Status st;
     if (firstRiff_) {
+        const uint64_t entries = idx1_.size() / kIdx1EntrySize + 1;
+        if (!(st = file_.write32(idx1Pos_ + 4, uint32_t(entries * kIdx1EntrySize))) || !(st = file_.sync()))
+            return st;
         uint8_t entry[kIdx1EntrySize];
         put32(entry, kVideoChunk);
         put32(entry + 4, keyframe ? AVIIF_KEYFRAME : 0);
         put32(entry + 8, uint32_t(pos - (segMovi_ + kChunkHeader)));
         put32(entry + 12, size);
-        const uint64_t entries = idx1_.size() / kIdx1EntrySize + 1;
-        if (!(st = file_.write32(idx1Pos_ + 4, uint32_t(entries * kIdx1EntrySize))) ||
-            !(st = file_.write(reservePos_, entry, kChunkHeader)))
+        if (!(st = file_.write(reservePos_, entry, kChunkHeader)))
             return st;
         idx1_.insert(idx1_.end(), entry, entry + sizeof entry);
         reservePos_ += kIdx1EntrySize;
         ++firstRiffFrames_;
     }
+    const uint32_t inUse = ixInUse_ + 1;
+    if (!(st = file_.write32(ixPos_ + kChunkHeader + kIndexEntriesInUse, inUse)) ||
+        !(st = file_.write32(superEntry(ixSlot_) + 12, inUse)))
+        return st;
+    ixInUse_ = inUse;
+    ++frames_;
     if (size > maxChunk_) {
         maxChunk_ = size;
         if (!(st = file_.write32(fields_.avih + kAvihSuggestedBuffer, size)) ||

@@ -146,7 +146,7 @@ Status Writer::adoptIndexChunk(const TailChunk& chunk)
     put64(entry, chunk.pos);
     put32(entry + 8, kChunkHeader + chunk.size);
     Status st = file_.write32(chunk.pos + kChunkHeader + kIndexEntriesInUse, 0);
-    if (!st || !(st = file_.write(superEntry(superInUse_), entry, sizeof entry)) ||
+    if (!st || !(st = file_.write(superEntry(superInUse_), entry, sizeof entry)) || !(st = file_.sync()) ||
         !(st = file_.write32(fields_.superIndex + kChunkHeader + kIndexEntriesInUse, superInUse_ + 1)) ||
         !(st = file_.sync()))
         return st;

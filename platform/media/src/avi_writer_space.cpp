@@ -14,6 +14,7 @@ constexpr uint64_t kMiB = uint64_t(1) << 20;
 constexpr uint64_t kMinSlackGrowth = 4 * kMiB;
 constexpr uint64_t kMaxSlackGrowth = 64 * kMiB;
 constexpr uint64_t kSlackGrowthShare = 4;  // the slack grows by a quarter of what the segment holds
+constexpr uint64_t kRiffGrowthShare = 8;   // but at least an eighth of a RIFF
 constexpr uint64_t kReserveBytes = 4096 * kIdx1EntrySize;
 constexpr uint64_t kIdx1Align = 16;  // idx1 headers sit at 8 modulo 16, so that entries are 16-aligned
 
@@ -30,7 +31,8 @@ bool outOfSpace(const Status& st)
 
 uint64_t Writer::slackGrowth() const
 {
-    return std::clamp((slack_ - segMovi_) / kSlackGrowthShare, kMinSlackGrowth, kMaxSlackGrowth);
+    const uint64_t least = std::min(kMinSlackGrowth, options_.riffLimit / kRiffGrowthShare);
+    return std::clamp((slack_ - segMovi_) / kSlackGrowthShare, least, kMaxSlackGrowth);
 }
 
 uint64_t Writer::riffLimitEnd(bool enforceLimit) const
@@ -125,17 +127,19 @@ Status Writer::allocateIndexChunk()
     header[kIndexType] = AVI_INDEX_OF_CHUNKS;
     put32(header + kIndexChunkId, kVideoChunk);
     put64(header + kIndexBaseOffset, segMovi_ + kChunkHeader);
+    // The super index entry goes past the entries in use with the index itself; the count
+    // that makes it part of the index follows once both are on disk.
+    uint8_t entry[kSuperEntrySize] = {};
+    put64(entry, at);
+    put32(entry + 8, uint32_t(bytes));
     Status st = file_.write(at + kChunkHeader, header, sizeof header);
-    if (!st || !(st = file_.writeHeader(next, kJunk, uint32_t(moviEnd_ - next - kChunkHeader))) || !(st = file_.sync()))
+    if (!st || !(st = file_.writeHeader(next, kJunk, uint32_t(moviEnd_ - next - kChunkHeader))) ||
+        !(st = file_.write(superEntry(superInUse_), entry, sizeof entry)) || !(st = file_.sync()))
         return st;
     if (!(st = file_.writeHeader(at, kStdIndexChunk, uint32_t(bytes - kChunkHeader))) || !(st = file_.sync()))
         return st;
     slack_ = next;
-    uint8_t entry[kSuperEntrySize] = {};
-    put64(entry, at);
-    put32(entry + 8, uint32_t(bytes));
-    if (!(st = file_.write(superEntry(superInUse_), entry, sizeof entry)) ||
-        !(st = file_.write32(fields_.superIndex + kChunkHeader + kIndexEntriesInUse, superInUse_ + 1)) ||
+    if (!(st = file_.write32(fields_.superIndex + kChunkHeader + kIndexEntriesInUse, superInUse_ + 1)) ||
         !(st = file_.sync()))
         return st;
     ixPos_ = at;
@@ -234,7 +238,8 @@ Status Writer::startSegment(uint64_t need)
     if (minimal - at > options_.riffLimit)
         return Status::error(EFBIG, "A frame is too large for a RIFF segment of '" + path() + "'");
     uint64_t end = 0;
-    Status st = growFile(std::min(alignUp(slack + need + kMinSlackGrowth, kChunkAlign), at + alignDown(options_.riffLimit, kChunkAlign)),
+    const uint64_t growth = std::min(kMinSlackGrowth, options_.riffLimit / kRiffGrowthShare);
+    Status st = growFile(std::min(alignUp(slack + need + growth, kChunkAlign), at + alignDown(options_.riffLimit, kChunkAlign)),
                          minimal, end);
     if (!st)
         return st;
@@ -252,14 +257,14 @@ Status Writer::startSegment(uint64_t need)
     h[kIndexType] = AVI_INDEX_OF_CHUNKS;
     put32(h + kIndexChunkId, kVideoChunk);
     put64(h + kIndexBaseOffset, at + kListHeader + kChunkHeader);
-    if (!(st = file_.write(at, head, sizeof head)) ||
-        !(st = file_.writeHeader(slack, kJunk, uint32_t(end - slack - kChunkHeader))) || !(st = file_.sync()))
-        return st;
     uint8_t entry[kSuperEntrySize] = {};
     put64(entry, index);
     put32(entry + 8, uint32_t(stdIndexBytes(capacity)));
-    if (!(st = file_.write(superEntry(superInUse_), entry, sizeof entry)) ||
-        !(st = file_.write32(fields_.superIndex + kChunkHeader + kIndexEntriesInUse, superInUse_ + 1)) ||
+    if (!(st = file_.write(at, head, sizeof head)) ||
+        !(st = file_.writeHeader(slack, kJunk, uint32_t(end - slack - kChunkHeader))) ||
+        !(st = file_.write(superEntry(superInUse_), entry, sizeof entry)) || !(st = file_.sync()))
+        return st;
+    if (!(st = file_.write32(fields_.superIndex + kChunkHeader + kIndexEntriesInUse, superInUse_ + 1)) ||
         !(st = file_.sync()))
         return st;
     firstRiff_ = false;
