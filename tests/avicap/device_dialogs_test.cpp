@@ -8,9 +8,14 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QDir>
+#include <QImage>
 #include <QLabel>
 #include <QPushButton>
 #include <QSlider>
+#include <QTest>
+
+#include <cstdlib>
 
 using namespace avicap_test;
 namespace at = kelvra::avicap::testing;
@@ -255,4 +260,44 @@ TEST_F(DeviceDialogTest, CancelledCompressionChangesNothing)
     EXPECT_EQ(grab(1), 1);
     ASSERT_TRUE(send(cap_, WM_CAP_SINGLE_FRAME_CLOSE));
     EXPECT_EQ(readBack(file).codec, "mjpeg");
+}
+
+namespace {
+
+void save(QWidget& window, const char* name)
+{
+    QImage image = window.grab().toImage();
+    ASSERT_FALSE(image.isNull());
+    if (const char* dir = std::getenv("KELVRA_SHOTS_DIR")) {
+        QDir().mkpath(dir);
+        EXPECT_TRUE(image.save(QDir(dir).filePath(name)));
+    }
+}
+
+}  // namespace
+
+// Pictures of what the user sees (KELVRA_SHOTS_DIR=folder to keep them): the three dialogs,
+// and the capture window reporting a problem in its banner.
+TEST_F(DeviceDialogTest, Pictures)
+{
+    for (UINT msg : {WM_CAP_DLG_VIDEOSOURCE, WM_CAP_DLG_VIDEOFORMAT, WM_CAP_DLG_VIDEOCOMPRESSION}) {
+        pt::scriptModal([msg](QDialog& dialog, const kelvra::platform::ModalInfo&) {
+            EXPECT_GT(dialog.width(), 150);
+            save(dialog, msg == WM_CAP_DLG_VIDEOSOURCE   ? "avicap-video-source.png"
+                         : msg == WM_CAP_DLG_VIDEOFORMAT ? "avicap-video-format.png"
+                                                         : "avicap-video-compression.png");
+            dialog.reject();
+        });
+        ASSERT_TRUE(send(cap_, msg));
+    }
+    ASSERT_TRUE(setCaptureFile(cap_, path("missing/folder/x.avi")));
+    EXPECT_FALSE(send(cap_, WM_CAP_SINGLE_FRAME_OPEN));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return at::picturesShown(cap_) >= 2; }, 5000));
+    QWidget* window = kelvra::platform::widgetFromHandle(cap_);
+    const QImage shot = window->grab().toImage();
+    // The banner: dark red across the bottom of the picture.
+    const QColor bottom = shot.pixelColor(shot.width() / 2, shot.height() - 2);
+    EXPECT_GT(bottom.red(), 2 * bottom.green());
+    save(*window, "avicap-banner.png");
+    save(*parent_, "avicap-in-parent.png");
 }

@@ -85,8 +85,9 @@ VideoSourceDialog::VideoSourceDialog(QWidget* parent, std::shared_ptr<Device> de
         if (control.type != media::ControlType::Button)
             original_[control.id] = control.value;
         QWidget* editor = makeEditor(control);
-        form->addRow(control.type == media::ControlType::Button ? QString() : QString::fromStdString(control.name),
-                     editor);
+        // Check boxes and buttons carry their name themselves.
+        const bool named = control.type == media::ControlType::Integer || control.type == media::ControlType::Menu;
+        form->addRow(named ? QString::fromStdString(control.name) : QString(), editor);
     }
     if (controls.empty())
         form->addRow(new QLabel(QStringLiteral("This device offers no settings."), this));
