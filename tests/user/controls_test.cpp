@@ -11,7 +11,7 @@
 
 namespace {
 
-class Controls : public DialogTest {
+class UserControls : public DialogTest {
 protected:
     void SetUp() override
     {
@@ -29,7 +29,7 @@ protected:
     HWND dlg = nullptr;
 };
 
-TEST_F(Controls, TextGoesInAndOutOfEveryKind)
+TEST_F(UserControls, TextGoesInAndOutOfEveryKind)
 {
     for (int id : {20, 111, 1, 6, 114, 129, 102, 16}) {
         SCOPED_TRACE(id);
@@ -59,7 +59,7 @@ TEST_F(Controls, TextGoesInAndOutOfEveryKind)
     EXPECT_EQ(GetDlgItem(dlg, 999), nullptr);
 }
 
-TEST_F(Controls, FieldsTakeDigitsOnlyAndReadOnlyFieldsNothing)
+TEST_F(UserControls, FieldsTakeDigitsOnlyAndReadOnlyFieldsNothing)
 {
     SetDlgItemTextA(dlg, 20, "");
     typeInto(20, "2a5 -x.9");
@@ -95,7 +95,7 @@ TEST_F(Controls, FieldsTakeDigitsOnlyAndReadOnlyFieldsNothing)
     EXPECT_EQ(text(dlg, 21), "7");
 }
 
-TEST_F(Controls, FieldsReportChanges)
+TEST_F(UserControls, FieldsReportChanges)
 {
     typeInto(21, "4");
     SetDlgItemTextA(dlg, 112, "REC");
@@ -106,7 +106,7 @@ TEST_F(Controls, FieldsReportChanges)
     EXPECT_TRUE(commands().empty()) << "a refused key changes nothing";
 }
 
-TEST_F(Controls, PushButtonsReportClicksWithTheirHandle)
+TEST_F(UserControls, PushButtonsReportClicksWithTheirHandle)
 {
     HWND rec = GetDlgItem(dlg, 1);
     QTest::mouseClick(widgetFromHandle(rec), Qt::LeftButton);
@@ -130,7 +130,7 @@ TEST_F(Controls, PushButtonsReportClicksWithTheirHandle)
     EXPECT_TRUE(IsWindowEnabled(rec));
 }
 
-TEST_F(Controls, UnitButtonsFormOneExclusiveGroup)
+TEST_F(UserControls, UnitButtonsFormOneExclusiveGroup)
 {
     auto checked = [this] {
         std::vector<int> on;
@@ -159,7 +159,7 @@ TEST_F(Controls, UnitButtonsFormOneExclusiveGroup)
     EXPECT_EQ(SendDlgItemMessageA(dlg, 18, BM_GETSTATE, 0, 0) & BST_CHECKED, BST_CHECKED);
 }
 
-TEST_F(Controls, ADisabledWindowKeepsItsLookButTakesNoInput)
+TEST_F(UserControls, ADisabledWindowKeepsItsLookButTakesNoInput)
 {
     QWidget* w = widgetFromHandle(dlg);
     w->show();
@@ -175,7 +175,7 @@ TEST_F(Controls, ADisabledWindowKeepsItsLookButTakesNoInput)
     EXPECT_EQ(commands().size(), 1u);
 }
 
-TEST_F(Controls, ShowAndDestroy)
+TEST_F(UserControls, ShowAndDestroy)
 {
     HWND rec = GetDlgItem(dlg, 1);
     EXPECT_TRUE(IsWindowVisible(dlg));
@@ -198,7 +198,7 @@ TEST_F(Controls, ShowAndDestroy)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-TEST_F(Controls, PostedMessagesArriveFromTheEventLoop)
+TEST_F(UserControls, PostedMessagesArriveFromTheEventLoop)
 {
     EXPECT_TRUE(PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(7, BN_CLICKED), 0));
     EXPECT_TRUE(commands().empty()) << "not yet";
@@ -214,7 +214,7 @@ TEST_F(Controls, PostedMessagesArriveFromTheEventLoop)
     EXPECT_FALSE(PostMessageA(other, WM_COMMAND, 15, 0));
 }
 
-TEST_F(Controls, AProcedureMayDestroyItsDialogFromAClick)
+TEST_F(UserControls, AProcedureMayDestroyItsDialogFromAClick)
 {
     static INT_PTR (*const destroyOnClick)(HWND, UINT, WPARAM, LPARAM) =
         [](HWND hwnd, UINT msg, WPARAM wParam, LPARAM) -> INT_PTR {
@@ -231,7 +231,7 @@ TEST_F(Controls, AProcedureMayDestroyItsDialogFromAClick)
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
-TEST(Wsprintf, FormatsAsWindowsDoes)
+TEST(UserWsprintf, FormatsAsWindowsDoes)
 {
     char buffer[2048];
     EXPECT_EQ(wsprintfA(buffer, "%d|%u|%x|%X|%ld|%lu", -5, 4000000000u, 255, 255, -7, 7u), 24);

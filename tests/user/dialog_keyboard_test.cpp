@@ -12,7 +12,7 @@ namespace kt = kelvra::platform::testing;
 
 constexpr int kOkButton = 15;  // the OK button of the quick reference and About dialogs
 
-class Keyboard : public DialogTest {
+class UserKeyboard : public DialogTest {
 protected:
     HWND open(int id = 104)
     {
@@ -34,7 +34,7 @@ protected:
     }
 };
 
-TEST_F(Keyboard, EscapeIsCancelAndEnterIsOkUnlessAPushButtonHasTheFocus)
+TEST_F(UserKeyboard, EscapeIsCancelAndEnterIsOkUnlessAPushButtonHasTheFocus)
 {
     HWND dlg = open();
     struct Case {
@@ -65,7 +65,7 @@ TEST_F(Keyboard, EscapeIsCancelAndEnterIsOkUnlessAPushButtonHasTheFocus)
     EXPECT_EQ(IsDlgButtonChecked(dlg, 17), BST_UNCHECKED) << "Enter does not click a radio button";
 }
 
-TEST_F(Keyboard, FocusStartsOnTheFirstTabStopAndTabFollowsTheTemplate)
+TEST_F(UserKeyboard, FocusStartsOnTheFirstTabStopAndTabFollowsTheTemplate)
 {
     HWND dlg = open();
     EXPECT_EQ(GetFocus(), GetDlgItem(dlg, 1)) << "WM_INITDIALOG returned TRUE: REC has the focus";
@@ -90,7 +90,7 @@ TEST_F(Keyboard, FocusStartsOnTheFirstTabStopAndTabFollowsTheTemplate)
     EXPECT_EQ(GetDlgCtrlID(GetFocus()), 17);
 }
 
-TEST_F(Keyboard, InitDialogGetsTheFirstTabStopAndFalseLeavesTheFocusAlone)
+TEST_F(UserKeyboard, InitDialogGetsTheFirstTabStopAndFalseLeavesTheFocusAlone)
 {
     behaviour().initDialog = FALSE;
     HWND dlg = create(104);
@@ -101,7 +101,7 @@ TEST_F(Keyboard, InitDialogGetsTheFirstTabStopAndFalseLeavesTheFocusAlone)
     EXPECT_TRUE(IsWindowVisible(dlg)) << "WS_VISIBLE: shown once WM_INITDIALOG is done";
 }
 
-TEST_F(Keyboard, ArrowsMoveInsideTheGroupAndCheckUnitButtons)
+TEST_F(UserKeyboard, ArrowsMoveInsideTheGroupAndCheckUnitButtons)
 {
     HWND dlg = open();
     CheckDlgButton(dlg, 16, BST_CHECKED);
@@ -133,7 +133,7 @@ TEST_F(Keyboard, ArrowsMoveInsideTheGroupAndCheckUnitButtons)
     EXPECT_TRUE(commands().empty());
 }
 
-TEST_F(Keyboard, TheCloseBoxAsksTheProcedure)
+TEST_F(UserKeyboard, TheCloseBoxAsksTheProcedure)
 {
     HWND dlg = open();
     widgetFromHandle(dlg)->close();
@@ -154,7 +154,7 @@ TEST_F(Keyboard, TheCloseBoxAsksTheProcedure)
     EXPECT_FALSE(EndDialog(nullptr, 0));
 }
 
-class ModalLoop : public DialogTest {
+class UserModalLoop : public DialogTest {
 protected:
     void SetUp() override
     {
@@ -170,7 +170,7 @@ protected:
     }
 };
 
-TEST_F(ModalLoop, ReturnsTheEndDialogValueAndDisablesTheOwnerMeanwhile)
+TEST_F(UserModalLoop, ReturnsTheEndDialogValueAndDisablesTheOwnerMeanwhile)
 {
     HWND owner = create(104);
     behaviour().endOnCommand = kOkButton;
@@ -184,6 +184,9 @@ TEST_F(ModalLoop, ReturnsTheEndDialogValueAndDisablesTheOwnerMeanwhile)
         ownerEnabledInside = IsWindowEnabled(owner);
         EXPECT_EQ(GetActiveWindow(), seen);
         EXPECT_EQ(GetParent(seen), owner);
+        QPoint expected = widgetFromHandle(owner)->mapToGlobal(
+            QPoint(kelvra::platform::mulDiv(47, 6, 4), 0));
+        EXPECT_EQ(dialog.geometry().topLeft(), expected) << "at (47, 0) from the owner's client area";
         QTest::keyClick(&dialog, Qt::Key_Escape);  // IDCANCEL: not handled, nothing closes
         EXPECT_TRUE(dialog.isVisible());
         QTest::mouseClick(widgetFromHandle(GetDlgItem(seen, kOkButton)), Qt::LeftButton);
@@ -197,7 +200,7 @@ TEST_F(ModalLoop, ReturnsTheEndDialogValueAndDisablesTheOwnerMeanwhile)
     EXPECT_EQ(count(WM_DESTROY), 1u);
 }
 
-TEST_F(ModalLoop, EndDialogDuringInitDialogNeverShowsTheDialog)
+TEST_F(UserModalLoop, EndDialogDuringInitDialogNeverShowsTheDialog)
 {
     static INT_PTR (*const endAtOnce)(HWND, UINT, WPARAM, LPARAM) =
         [](HWND hwnd, UINT msg, WPARAM, LPARAM) -> INT_PTR {
@@ -209,7 +212,7 @@ TEST_F(ModalLoop, EndDialogDuringInitDialogNeverShowsTheDialog)
     EXPECT_TRUE(kt::modalHistory().empty()) << "no modal loop ran";
 }
 
-TEST_F(ModalLoop, AnswerFromOutsideAndMissingTemplates)
+TEST_F(UserModalLoop, AnswerFromOutsideAndMissingTemplates)
 {
     kt::scriptModal(kt::answer(9));
     EXPECT_EQ(DialogBoxParamA(nullptr, MAKEINTRESOURCE(600), nullptr, recordingProc, 0), 9);

@@ -5,6 +5,7 @@
 #include <QFontMetrics>
 #include <QLineEdit>
 #include <QScreen>
+#include <QTextLayout>
 
 namespace {
 
@@ -108,7 +109,7 @@ void expectStyle(const Row& row, const DialogItemTemplate& item)
     }
 }
 
-TEST(MainWindowTemplate, MatchesTheLayoutTable)
+TEST(UserMainTemplate, MatchesTheLayoutTable)
 {
     const DialogTemplate* t = kelvra::platform::findDialogTemplate(MAKEINTRESOURCE(104));
     ASSERT_NE(t, nullptr);
@@ -133,9 +134,9 @@ TEST(MainWindowTemplate, MatchesTheLayoutTable)
     }
 }
 
-class MainWindowLayout : public DialogTest {};
+class UserMainLayout : public DialogTest {};
 
-TEST_F(MainWindowLayout, ControlsSitAtTheirDialogUnits)
+TEST_F(UserMainLayout, ControlsSitAtTheirDialogUnits)
 {
     HWND dlg = create(104);
     ASSERT_TRUE(IsWindow(dlg));
@@ -172,7 +173,7 @@ TEST_F(MainWindowLayout, ControlsSitAtTheirDialogUnits)
     EXPECT_EQ(text(dlg, 20), "1");
 }
 
-TEST_F(MainWindowLayout, TextsFitTheirControls)
+TEST_F(UserMainLayout, TextsFitTheirControls)
 {
     // Single-line texts must not be cut: push buttons within their bevel, labels within width.
     HWND dlg = create(104);
@@ -193,7 +194,42 @@ TEST_F(MainWindowLayout, TextsFitTheirControls)
     }
 }
 
-TEST_F(MainWindowLayout, OwnedDialogsArePlacedFromTheOwnersClientArea)
+TEST_F(UserMainLayout, QuickReferenceEntriesEachStartALine)
+{
+    // The quick reference lays out its entries with runs of blanks: wrapped at the label's
+    // width, every entry must begin a line of its own, as the text was written for.
+    HWND dlg = create(900);
+    struct Label {
+        int id;
+        std::vector<QString> starts;
+    };
+    const Label labels[] = {
+        {902, {"REC", "STOPALL", "PAUSE", "RESUME"}},
+        {903, {"GRAB SINGLE FRAME", "CAPTURE FILE", "VIDEO PLAYER"}},
+    };
+    for (const Label& l : labels) {
+        QWidget* w = item(dlg, l.id);
+        QString t = QString::fromStdString(text(dlg, l.id));
+        QTextLayout layout(t, w->font());
+        QTextOption option;
+        option.setWrapMode(QTextOption::WordWrap);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        std::vector<QString> starts;
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(w->width());
+            starts.push_back(t.mid(line.textStart(), line.textLength()).trimmed());
+        }
+        layout.endLayout();
+        ASSERT_EQ(starts.size(), l.starts.size()) << l.id;
+        int height = static_cast<int>(starts.size()) * QFontMetrics(w->font()).height();
+        EXPECT_LE(height, w->height()) << "all lines visible in label " << l.id;
+        for (size_t i = 0; i < starts.size(); ++i)
+            EXPECT_TRUE(starts[i].startsWith(l.starts[i])) << starts[i].toStdString();
+    }
+}
+
+TEST_F(UserMainLayout, OwnedDialogsArePlacedFromTheOwnersClientArea)
 {
     HWND main = create(104);
     QWidget* mainWidget = widgetFromHandle(main);

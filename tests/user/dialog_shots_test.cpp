@@ -36,7 +36,7 @@ int inkIn(const QImage& image, const QRect& r, QRgb background)
     return ink;
 }
 
-class Shots : public DialogTest {
+class UserShots : public DialogTest {
 protected:
     QImage shoot(HWND dlg, const char* name)
     {
@@ -51,7 +51,7 @@ protected:
     }
 };
 
-TEST_F(Shots, EveryTextIsDrawnInsideItsControl)
+TEST_F(UserShots, EveryTextIsDrawnInsideItsControl)
 {
     struct Shot {
         int id;

@@ -46,7 +46,7 @@ const char* const kHeader =
     "typedef int BOOL;  /* C declarations in headers are skipped */\n"
     "#define LOWORD(l) ((l) & 0xffff)\n";
 
-TEST(ResourceScript, PreprocessorExpressionsAndNames)
+TEST(UserScript, PreprocessorExpressionsAndNames)
 {
     Parsed p = parse(
         "#include <win.h>\n"
@@ -90,7 +90,7 @@ TEST(ResourceScript, PreprocessorExpressionsAndNames)
     EXPECT_EQ(p.script.dialogs[1].name, "NAMED_ONE");
 }
 
-TEST(ResourceScript, ControlStatementDefaults)
+TEST(UserScript, ControlStatementDefaults)
 {
     Parsed p = parse(
         "#include \"win.h\"\n"
@@ -147,7 +147,7 @@ TEST(ResourceScript, ControlStatementDefaults)
     EXPECT_EQ(d.items[10].cx, 0);
 }
 
-TEST(ResourceScript, ErrorsSayWhereAndWhy)
+TEST(UserScript, ErrorsSayWhereAndWhy)
 {
     struct Case {
         const char* text;
@@ -175,7 +175,7 @@ TEST(ResourceScript, ErrorsSayWhereAndWhy)
     }
 }
 
-TEST(ResourceScript, TheModuleTemplatesAreFound)
+TEST(UserScript, TheModuleTemplatesAreFound)
 {
     using kelvra::platform::findDialogTemplate;
     for (int id : {104, 200, 600, 900})

@@ -14,7 +14,7 @@ constexpr int kEverySpin = 23;
 constexpr WORD kThumbPosition = 4;  // SB_THUMBPOSITION
 constexpr WORD kEndScroll = 8;      // SB_ENDSCROLL
 
-class UpDown : public DialogTest {
+class UserUpDown : public DialogTest {
 protected:
     void SetUp() override
     {
@@ -37,7 +37,7 @@ protected:
     HWND dlg = nullptr;
 };
 
-TEST_F(UpDown, BuddyIsThePreviousControlAndTheStartIsOne)
+TEST_F(UserUpDown, BuddyIsThePreviousControlAndTheStartIsOne)
 {
     EXPECT_EQ(reinterpret_cast<HWND>(SendDlgItemMessageA(dlg, kSpeedSpin, UDM_GETBUDDY, 0, 0)),
               GetDlgItem(dlg, kSpeed));
@@ -53,7 +53,7 @@ TEST_F(UpDown, BuddyIsThePreviousControlAndTheStartIsOne)
     EXPECT_EQ(getPos(kEverySpin), std::make_pair(1, 0));
 }
 
-TEST_F(UpDown, GetPosReadsTheBuddyText)
+TEST_F(UserUpDown, GetPosReadsTheBuddyText)
 {
     struct Case {
         const char* text;
@@ -95,7 +95,7 @@ TEST_F(UpDown, GetPosReadsTheBuddyText)
     EXPECT_EQ(static_cast<LONG>(SendDlgItemMessageA(dlg, kSpeedSpin, UDM_GETPOS, 0, 0)), 0x10000 + 25);
 }
 
-TEST_F(UpDown, RangesAndPositionsSetByMessage)
+TEST_F(UserUpDown, RangesAndPositionsSetByMessage)
 {
     // Wine's test: range 1..40, text 50 reads as 40 with the error mark.
     SendDlgItemMessageA(dlg, kSpeedSpin, UDM_SETRANGE, 0, MAKELONG(40, 1));
@@ -121,7 +121,7 @@ TEST_F(UpDown, RangesAndPositionsSetByMessage)
     EXPECT_EQ(SendDlgItemMessageA(dlg, kSpeedSpin, UDM_SETBASE, 7, 0), 0) << "only 10 and 16";
 }
 
-TEST_F(UpDown, ArrowsStepTheBuddyAndTellTheParent)
+TEST_F(UserUpDown, ArrowsStepTheBuddyAndTellTheParent)
 {
     SetDlgItemTextA(dlg, kEvery, "9");
     sentLog().clear();
@@ -153,7 +153,7 @@ TEST_F(UpDown, ArrowsStepTheBuddyAndTellTheParent)
     EXPECT_EQ(text(dlg, kEvery), "6");
 }
 
-TEST_F(UpDown, HoldingAnArrowRepeats)
+TEST_F(UserUpDown, HoldingAnArrowRepeats)
 {
     SetDlgItemTextA(dlg, kEvery, "1");
     QWidget* w = item(dlg, kEverySpin);
@@ -167,7 +167,7 @@ TEST_F(UpDown, HoldingAnArrowRepeats)
     EXPECT_EQ(std::stoi(text(dlg, kEvery)), released) << "release stops the repeat";
 }
 
-TEST_F(UpDown, ArrowKeysOnlyWhereTheStyleAsksForThem)
+TEST_F(UserUpDown, ArrowKeysOnlyWhereTheStyleAsksForThem)
 {
     widgetFromHandle(dlg)->show();
     SetDlgItemTextA(dlg, kSpeed, "15");

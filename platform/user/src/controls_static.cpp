@@ -95,11 +95,16 @@ public:
     explicit Static(const ControlCreateInfo& info) : Control(info)
     {
         widget_ = new StaticWidget(info.parent, style(), exStyle());
-        if ((style() & kStaticTypeMask) == SS_ICON)
+        bool icon = (style() & kStaticTypeMask) == SS_ICON;
+        if (icon)
             widget_->icon = loadIcon(info.item.text);
         else
             widget_->text = QString::fromLocal8Bit(info.item.text.c_str());
         setWidget(widget_);
+        // SS_ICON ignores the template's width and height and takes the icon's size.
+        if (icon && !widget_->icon.isNull())
+            widget_->resize(widget_->icon.size() +
+                            QSize(2, 2) * controlEdgeWidth(style(), exStyle()));
     }
 
 protected:

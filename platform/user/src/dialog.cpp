@@ -436,24 +436,23 @@ HWND rootOwner(HWND owner)
     return root ? root : owner;
 }
 
-Dialog* makeDialog(LPCSTR name, HWND owner, DLGPROC proc, LPARAM param)
+Dialog* makeDialog(const DialogTemplate& t, HWND owner, DLGPROC proc, LPARAM param)
 {
-    const DialogTemplate* t = templateOrComplain(name);
-    if (!t)
-        return nullptr;
     std::string error;
-    Dialog* d = Dialog::create(*t, rootOwner(owner), proc, param, error);
+    Dialog* d = Dialog::create(t, rootOwner(owner), proc, param, error);
     if (!d)
         std::fprintf(stderr, "dialog: %s\n", error.c_str());
     return d;
 }
 
-}  // namespace
-
-HWND WINAPI CreateDialogParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent,
-                               DLGPROC lpDialogFunc, LPARAM dwInitParam)
+Dialog* makeDialog(LPCSTR name, HWND owner, DLGPROC proc, LPARAM param)
 {
-    Dialog* d = makeDialog(lpTemplateName, hWndParent, lpDialogFunc, dwInitParam);
+    const DialogTemplate* t = templateOrComplain(name);
+    return t ? makeDialog(*t, owner, proc, param) : nullptr;
+}
+
+HWND showModeless(Dialog* d)
+{
     if (!d)
         return nullptr;
     HWND self = d->handle();
@@ -461,6 +460,20 @@ HWND WINAPI CreateDialogParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND 
     if ((d->dialogTemplate().style & WS_VISIBLE) && !d->modalState()->ended)
         ShowWindow(self, SW_SHOWNORMAL);
     return self;
+}
+
+}  // namespace
+
+HWND kelvra::platform::createDialogIndirect(const DialogTemplate& tmpl, HWND owner, DLGPROC proc,
+                                            LPARAM param)
+{
+    return showModeless(makeDialog(tmpl, owner, proc, param));
+}
+
+HWND WINAPI CreateDialogParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent,
+                               DLGPROC lpDialogFunc, LPARAM dwInitParam)
+{
+    return showModeless(makeDialog(lpTemplateName, hWndParent, lpDialogFunc, dwInitParam));
 }
 
 INT_PTR WINAPI DialogBoxParamA(HINSTANCE hInstance, LPCSTR lpTemplateName, HWND hWndParent,

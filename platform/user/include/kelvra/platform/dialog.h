@@ -75,6 +75,10 @@ bool parseResourceScript(const std::string& text, const IncludeResolver& resolve
 const DialogTemplate* findDialogTemplate(LPCSTR name);
 const IconResource* findIconResource(const std::string& nameOrId);
 
+// CreateDialogIndirectParam: a modeless dialog from a template in memory, which must outlive
+// the dialog. For tools and tests; the program's own windows come from its resources.
+HWND createDialogIndirect(const DialogTemplate& tmpl, HWND owner, DLGPROC proc, LPARAM param);
+
 // ---- Dialog units --------------------------------------------------------------------------
 
 struct BaseUnits {
