@@ -301,3 +301,27 @@ TEST_F(DeviceDialogTest, Pictures)
     save(*window, "avicap-banner.png");
     save(*parent_, "avicap-in-parent.png");
 }
+
+// The window can go while one of its dialogs is open (its parent closed by a tick, say): the
+// dialog goes with it and nothing is touched afterwards.
+TEST_F(DeviceDialogTest, WindowDestroyedUnderItsOwnDialog)
+{
+    const std::string file = path("gone.avi");
+    startRecording(file);
+    EXPECT_EQ(grab(1), 1);
+    for (UINT msg : {WM_CAP_DLG_VIDEOSOURCE, WM_CAP_DLG_VIDEOFORMAT, WM_CAP_DLG_VIDEOCOMPRESSION}) {
+        SCOPED_TRACE(msg - WM_USER);
+        if (!IsWindow(cap_)) {
+            createCaptureWindow();
+            ASSERT_TRUE(connect());
+        }
+        HWND cap = cap_;
+        pt::scriptModal([cap](QDialog&, const kelvra::platform::ModalInfo&) { EXPECT_TRUE(DestroyWindow(cap)); });
+        send(cap, msg);
+        EXPECT_FALSE(IsWindow(cap));
+    }
+    KillTimer(parent_->handle(), 1);
+    const ReadBack back = readBack(file);
+    ASSERT_TRUE(back.opened) << back.error;
+    EXPECT_EQ(back.stamps, oneTo(1));
+}
