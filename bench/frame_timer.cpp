@@ -36,7 +36,7 @@ Result summarize(const std::vector<double>& errors)
     return {worst, late - early};
 }
 
-QElapsedTimer clock;
+QElapsedTimer stopwatch;
 qint64 startNs;
 std::vector<double> errors;
 HWND mainWindow;
@@ -44,7 +44,7 @@ HWND mainWindow;
 VOID CALLBACK programTick(HWND hwnd, UINT, UINT_PTR, DWORD)
 {
     double due = double(errors.size() + 1) * kIntervalMs;
-    errors.push_back((clock.nsecsElapsed() - startNs) / 1e6 - due);
+    errors.push_back((stopwatch.nsecsElapsed() - startNs) / 1e6 - due);
     timerfunction1(hwnd);
     if ((int)errors.size() == kTicks) {
         KillTimer(hwnd, FRAME_TIMER_ID);
@@ -58,7 +58,7 @@ Result measureProgramTimer()
     SendDlgItemMessageA(mainWindow, EDIT5, WM_SETTEXT, 0, (LPARAM) "10");
     SendDlgItemMessageA(mainWindow, 21, WM_SETTEXT, 0, (LPARAM) "1");
     record(mainWindow);
-    startNs = clock.nsecsElapsed();
+    startNs = stopwatch.nsecsElapsed();
     SetTimer(mainWindow, FRAME_TIMER_ID, kIntervalMs, programTick);
     QApplication::exec();
     stopall(mainWindow);
@@ -71,7 +71,7 @@ Result measureQTimer()
     QTimer timer;  // Qt's default type, as a repeating timer is usually set up
     QObject::connect(&timer, &QTimer::timeout, [&] {
         double due = double(errors.size() + 1) * kIntervalMs;
-        errors.push_back((clock.nsecsElapsed() - startNs) / 1e6 - due);
+        errors.push_back((stopwatch.nsecsElapsed() - startNs) / 1e6 - due);
         timerfunction1(mainWindow);
         if ((int)errors.size() == kTicks) {
             timer.stop();
@@ -79,7 +79,7 @@ Result measureQTimer()
         }
     });
     record(mainWindow);
-    startNs = clock.nsecsElapsed();
+    startNs = stopwatch.nsecsElapsed();
     timer.start(kIntervalMs);
     QApplication::exec();
     stopall(mainWindow);
@@ -92,7 +92,7 @@ int main(int argc, char** argv)
 {
     setenv("KELVRA_CAPTURE_DRIVERS", "test", 0);
     QApplication app(argc, argv);
-    clock.start();
+    stopwatch.start();
     hInst = GetModuleHandleA(nullptr);
     mainWindow = CreateDialogParamA(hInst, MAKEINTRESOURCE(IDD_MAIN), nullptr, DialogFunc, 0);
     QString file = QDir::temp().filePath(QStringLiteral("kelvra-bench-timer-%1.avi").arg(QCoreApplication::applicationPid()));
