@@ -48,6 +48,7 @@ constexpr uint32_t kIdx1EntrySize = 16;
 constexpr uint32_t kIndexHeaderSize = 24;   // after the chunk header, for both index kinds
 constexpr uint32_t kSuperEntrySize = 16;
 constexpr uint32_t kStdEntrySize = 8;
+constexpr uint32_t kSuperEntryDuration = 12;  // dwDuration within a super index entry
 
 constexpr uint32_t AVIIF_KEYFRAME = 0x10;
 constexpr uint32_t AVIF_HASINDEX = 0x10;

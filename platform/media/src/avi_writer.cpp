@@ -155,6 +155,8 @@ Status Writer::start(const std::string& path, const AviVideoFormat& format, uint
         st = createFile(path, false);
     } else if (S_ISDIR(info.st_mode)) {
         return Status::error(EISDIR, "Cannot record into '" + path + "': it is a folder");
+    } else if (!S_ISREG(info.st_mode)) {
+        return Status::error(EINVAL, "Cannot record into '" + path + "': it is not an ordinary file");
     } else if (S_ISREG(info.st_mode) && info.st_size == 0) {
         st = createFile(path, true);
     }
@@ -269,7 +271,7 @@ Status Writer::commitIndex(uint64_t pos, uint32_t size, bool keyframe)
     }
     const uint32_t inUse = ixInUse_ + 1;
     if (!(st = file_.write32(ixPos_ + kChunkHeader + kIndexEntriesInUse, inUse)) ||
-        !(st = file_.write32(superEntry(ixSlot_) + 12, inUse)))
+        !(st = file_.write32(superEntry(ixSlot_) + kSuperEntryDuration, inUse)))
         return st;
     ixInUse_ = inUse;
     ++frames_;

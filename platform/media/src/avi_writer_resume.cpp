@@ -112,7 +112,10 @@ Status Writer::resumeFirstRiff(const ParsedAvi& parsed)
             !(st = file_.truncate(fileEnd_)) || !(st = file_.sync()))
             return st;
     }
-    return relocateIdx1(0, retag, trailingJunk, false);
+    // A RIFF already at its limit takes the room for its idx1 beyond it; the next frame then
+    // starts an AVIX segment.
+    st = relocateIdx1(0, retag, trailingJunk, true);
+    return st.code == kSegmentFull ? relocateIdx1(0, retag, trailingJunk, false) : st;
 }
 
 // The last AVIX segment: its slack runs from the last frame to the end of the file, and the

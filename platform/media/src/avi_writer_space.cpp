@@ -157,20 +157,22 @@ Status Writer::allocateIndexChunk()
 Status Writer::relocateIdx1(uint64_t need, const std::vector<uint64_t>& retag, uint64_t trailingJunk,
                             bool enforceLimit)
 {
-    Status st;
-    if (!trailingJunk) {  // nothing to build the copy in yet: a JUNK chunk at the end
-        if (!(st = file_.writeHeader(fileEnd_, kJunk, 0)) || !(st = file_.write32(4, uint32_t(fileEnd_))) ||
-            !(st = file_.sync()))
-            return st;
-        trailingJunk = fileEnd_;
-        fileEnd_ += kChunkHeader;
-    }
+    // Nothing to build the copy in yet: a JUNK chunk at the end will be.
+    const bool addJunk = !trailingJunk;
+    const uint64_t junk = addJunk ? fileEnd_ : trailingJunk;
     const uint64_t tail = 2 * kChunkHeader + idx1_.size(), limit = riffLimitEnd(enforceLimit);
-    const uint64_t low = idx1PlaceUp(std::max(trailingJunk + kChunkHeader, slack_ + need));
+    const uint64_t low = idx1PlaceUp(std::max(junk + kChunkHeader, slack_ + need));
     if (low + tail > limit)
         return Status::error(kSegmentFull, "");
     const uint64_t reserve = low + tail + kReserveBytes <= limit ? kReserveBytes : 0;
     const uint64_t high = idx1PlaceDown(std::min(limit - tail - reserve, std::max(low, slack_ + need + slackGrowth())));
+    Status st;
+    if (addJunk) {
+        if (!(st = file_.writeHeader(junk, kJunk, 0)) || !(st = file_.write32(4, uint32_t(junk))) || !(st = file_.sync()))
+            return st;
+        trailingJunk = junk;
+        fileEnd_ = junk + kChunkHeader;
+    }
     uint64_t end = 0;
     if (!(st = growFile(alignUp(high + tail + reserve, kChunkAlign), alignUp(low + tail, kChunkAlign), end)))
         return st;
