@@ -233,3 +233,38 @@ TEST(AviWriter, AFileDeletedWhileRecordingStopsTheRecording)
 }
 
 }  // namespace
+
+namespace {
+
+// idx1 holds at most 65,536 entries; a recording of more small frames goes on in AVIX
+// segments long before the RIFF limit, and every frame stays readable either way.
+TEST(AviWriter, ManySmallFramesGoOnPastTheIdx1Capacity)
+{
+    ScratchDir dir;
+    const std::string path = dir.file("many.avi");
+    AviWriterOptions options;
+    options.syncToDisk = false;
+    auto writer = openWriter(path, mjpegFormat(16, 16), 40000, options);
+    ASSERT_TRUE(writer);
+    constexpr uint64_t kFrames = 66000;
+    std::vector<uint8_t> frame(40);
+    for (uint64_t k = 0; k < kFrames; ++k) {
+        frame[0] = uint8_t(k);
+        frame[1] = uint8_t(k >> 8);
+        frame[2] = uint8_t(k >> 16);
+        ASSERT_TRUE(writer->append(frame.data(), frame.size(), true)) << k;
+    }
+    ASSERT_TRUE(writer->close());
+    for (bool odml : {true, false}) {
+        const Readback r = readAvi(path, odml);
+        ASSERT_EQ(r.packets.size(), kFrames) << describe(r);
+        EXPECT_EQ(r.headerFrames, int64_t(kFrames));
+        for (uint64_t k = 0; k < kFrames; k += 997)
+            ASSERT_EQ(r.packets[k][0] | r.packets[k][1] << 8 | r.packets[k][2] << 16, int(k));
+    }
+    const std::vector<uint8_t> bytes = fileBytes(path);
+    // 48 bytes of chunk, 8 of standard index and 16 of idx1 a frame, and room for the next entries.
+    EXPECT_LT(bytes.size(), kFrames * 96) << "the file should not carry much unused space";
+}
+
+}  // namespace
