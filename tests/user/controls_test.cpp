@@ -240,6 +240,8 @@ TEST(UserWsprintf, FormatsAsWindowsDoes)
     EXPECT_STREQ(buffer, "00042|7   |  ab|xy|Q|%|(null)");
     wsprintfA(buffer, "%I64d %I64u", -1234567890123LL, 18446744073709551615ULL);
     EXPECT_STREQ(buffer, "-1234567890123 18446744073709551615");
+    wsprintfA(buffer, "%S|%ls|%C|%hs|%lc", u"wide", u"x", static_cast<int>(u'Z'), "n", static_cast<int>(u'\u00e9'));
+    EXPECT_STREQ(buffer, "wide|x|Z|n|\u00e9") << "l, C and S mean UTF-16 text";
     wsprintfA(buffer, "%d frames", INT_MIN);
     EXPECT_STREQ(buffer, "-2147483648 frames");
     std::string big(3000, 'a');

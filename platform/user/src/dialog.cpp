@@ -122,17 +122,26 @@ Dialog::~Dialog()
 }
 
 // The template's position is the client area's, in dialog units from the owner's client area
-// (from the screen without an owner); the frame goes around it and stays on the work area.
+// (from the screen without an owner or with DS_ABSALIGN; centred with DS_CENTER); the frame
+// goes around it and stays on the work area.
 void Dialog::place(QWidget* ownerWidget)
 {
     QScreen* screen = ownerWidget ? ownerWidget->screen() : QGuiApplication::primaryScreen();
-    QPoint origin = ownerWidget ? ownerWidget->mapToGlobal(QPoint(0, 0))
-                                : (screen ? screen->geometry().topLeft() : QPoint());
-    QPoint pos = origin + QPoint(mulDiv(tmpl_->x, units_.x, 4), mulDiv(tmpl_->y, units_.y, 8));
+    QSize size = widget_->size();
+    QPoint pos;
+    if (tmpl_->style & DS_CENTER) {
+        QRect area = ownerWidget ? ownerWidget->frameGeometry()
+                                 : (screen ? screen->availableGeometry() : QRect());
+        pos = area.center() - QPoint(size.width() / 2, size.height() / 2);
+    } else {
+        bool fromScreen = !ownerWidget || (tmpl_->style & DS_ABSALIGN);
+        QPoint origin = !fromScreen ? ownerWidget->mapToGlobal(QPoint(0, 0))
+                                    : (screen ? screen->geometry().topLeft() : QPoint());
+        pos = origin + QPoint(mulDiv(tmpl_->x, units_.x, 4), mulDiv(tmpl_->y, units_.y, 8));
+    }
     if (screen) {
         QRect work = screen->availableGeometry();
         int caption = (tmpl_->style & WS_CAPTION) == WS_CAPTION ? kCaptionHeight : 0;
-        QSize size = widget_->size();
         if (pos.x() + size.width() + kFrameWidth > work.right() + 1)
             pos.setX(work.right() + 1 - size.width() - kFrameWidth);
         if (pos.y() + size.height() + kFrameWidth > work.bottom() + 1)
@@ -140,7 +149,7 @@ void Dialog::place(QWidget* ownerWidget)
         pos.setX(std::max(pos.x(), work.left() + kFrameWidth));
         pos.setY(std::max(pos.y(), work.top() + kFrameWidth + caption));
     }
-    widget_->setGeometry(QRect(pos, widget_->size()));
+    widget_->setGeometry(QRect(pos, size));
 }
 
 bool Dialog::createControls(std::string& error)

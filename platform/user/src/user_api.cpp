@@ -165,6 +165,11 @@ BOOL WINAPI PostMessageA(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 
 HWND WINAPI GetDlgItem(HWND hDlg, int nIDDlgItem)
 {
+    // The template's controls first (the frequent case, and cheap), then any other child.
+    if (Dialog* d = kelvra::platform::dialogFromHandle(hDlg))
+        for (HWND h : d->items())
+            if (windowFromHandle(h)->controlId() == nIDDlgItem)
+                return h;
     for (Window* w : childWindows(hDlg))
         if (w && w->controlId() == nIDDlgItem)
             return w->handle();
@@ -393,7 +398,8 @@ HWND WINAPI SetFocus(HWND hWnd)
 namespace {
 
 // One conversion of wsprintfA: flags, width, precision, size prefix (h, l, I64) and type.
-// Windows' `long` is 32 bits, so "l" reads the same int-sized argument as no prefix.
+// Windows' `long` is 32 bits, so "l" reads the same int-sized argument as no prefix; with c
+// and s it means UTF-16 text, as C and S do (WCHAR is 16 bits on Windows).
 void formatOne(std::string& out, const char*& f, va_list& args)
 {
     std::string spec = "%";
@@ -407,13 +413,21 @@ void formatOne(std::string& out, const char*& f, va_list& args)
             spec += *f++;
     }
     bool wide64 = false;
-    if (*f == 'h' || *f == 'l')
+    bool wideText = false;  // "l" before c/s, or C/S: UTF-16 text
+    bool narrowText = false;
+    if (*f == 'h') {
+        narrowText = true;
         ++f;
-    else if (std::strncmp(f, "I64", 3) == 0) {
+    } else if (*f == 'l') {
+        wideText = true;
+        ++f;
+    } else if (std::strncmp(f, "I64", 3) == 0) {
         wide64 = true;
         f += 3;
     }
     char type = *f ? *f++ : '\0';
+    if ((type == 'C' || type == 'S') && !narrowText)
+        wideText = true;
     char buf[kWsprintfLimit];
     switch (type) {
     case 'd':
@@ -432,13 +446,24 @@ void formatOne(std::string& out, const char*& f, va_list& args)
             std::snprintf(buf, sizeof buf, (spec + type).c_str(), va_arg(args, unsigned));
         break;
     case 'c':
-    case 'C':
-        std::snprintf(buf, sizeof buf, (spec + "c").c_str(), va_arg(args, int));
+    case 'C': {
+        int c = va_arg(args, int);
+        QByteArray bytes = wideText ? QString(QChar(static_cast<char16_t>(c))).toLocal8Bit()
+                                    : QByteArray(1, static_cast<char>(c));
+        std::snprintf(buf, sizeof buf, (spec + "s").c_str(), bytes.constData());
         break;
+    }
     case 's':
     case 'S': {
-        const char* s = va_arg(args, const char*);
-        std::snprintf(buf, sizeof buf, (spec + "s").c_str(), s ? s : "(null)");
+        QByteArray bytes;
+        if (wideText) {
+            const char16_t* w = va_arg(args, const char16_t*);
+            bytes = w ? QString::fromUtf16(w).toLocal8Bit() : QByteArray("(null)");
+        } else {
+            const char* s = va_arg(args, const char*);
+            bytes = s ? QByteArray(s) : QByteArray("(null)");
+        }
+        std::snprintf(buf, sizeof buf, (spec + "s").c_str(), bytes.constData());
         break;
     }
     case 'p':

@@ -1,5 +1,9 @@
 // The handle table behind HWND. Every window the platform makes (dialogs, controls, the capture
 // window, media windows, help viewers) is a Window; SendMessageA and friends find it by handle.
+// DestroyWindow sends WM_DESTROY to the window and to every window inside its widget (children
+// and owned top-level windows), then deletes those Window objects, innermost first, and the
+// window's own: make Windows with new, hold handles rather than pointers, and let a Window's
+// destructor take care of its widget.
 #pragma once
 
 #include <windows.h>
