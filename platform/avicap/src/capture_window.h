@@ -1,5 +1,16 @@
 // The capture window (the "AVICap" class): a child widget that previews the connected driver and
 // writes single-frame AVI files, driven by WM_CAP_* messages.
+//
+// How it answers where Windows leaves room:
+// - No driver here has a hardware overlay: WM_CAP_SET_OVERLAY answers FALSE, the preview goes on.
+// - Settings (file name, preview on/off and rate, sequence setup) are kept without a driver too;
+//   device work (open, frame, dialogs, abort) answers FALSE without one.
+// - SINGLE_FRAME_OPEN continues an existing recording of the same format and refuses (reports)
+//   any other existing file; it never overwrites. A time per frame set while the file is open
+//   takes effect for the whole file. 0 microseconds per frame is refused.
+// - Files are Motion JPEG at quality 90 until the compression dialog chooses otherwise.
+// - Problems the program does not ask about are shown in a banner over the picture and once per
+//   occurrence in a non-modal notice; nothing here blocks a running time-lapse.
 #pragma once
 
 #include "capture_file.h"
