@@ -198,6 +198,14 @@ TEST_F(HelpTest, QuitAndCloseDestroyTheViewer)
     hwnd = viewer->handle();
     main_.reset();
     EXPECT_FALSE(IsWindow(hwnd)) << "it goes with the window that owns it";
+
+    auto* owner = new MainWindow;  // DestroyWindow deletes it
+    ASSERT_TRUE(WinHelpA(owner->handle(), kProgramHelp, HELP_CONTENTS, 0));
+    hwnd = helpViewer(kProgramHelp)->handle();
+    EXPECT_TRUE(DestroyWindow(owner->handle()));
+    EXPECT_FALSE(IsWindow(hwnd)) << "DestroyWindow of the owner takes the viewer too";
+    EXPECT_EQ(helpViewer(kProgramHelp), nullptr);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 TEST_F(HelpTest, AMissingBookIsReportedByTheViewer)

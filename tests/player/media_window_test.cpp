@@ -219,6 +219,20 @@ TEST_F(MediaWindowTest, CloseDestroysAtOnceAndTheOwnerTakesTheRest)
     widgetFromHandle(boxed)->close();  // the title bar's close box
     EXPECT_FALSE(IsWindow(boxed));
 
+    HWND destroyed = open(file);
+    mediaControl(destroyed)->play();
+    EXPECT_TRUE(DestroyWindow(destroyed));
+    EXPECT_FALSE(IsWindow(destroyed));
+
+    // DestroyWindow of the owner takes its media windows, as Windows does with owned windows.
+    auto* dialog = new player_test::OwnerWindow;  // DestroyWindow deletes it
+    HWND owned = MCIWndCreateA(dialog->handle(), nullptr, kPlayerStyle, file.c_str());
+    mediaControl(owned)->play();
+    EXPECT_TRUE(DestroyWindow(dialog->handle()));
+    EXPECT_FALSE(IsWindow(owned));
+    kt::advanceClock(1000);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
     HWND first = open(file);
     HWND second = open(file);
     mediaControl(second)->play();

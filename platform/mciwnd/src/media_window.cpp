@@ -111,6 +111,12 @@ private:
     QSize preferred_{kEmptyPictureWidth, kEmptyPictureHeight};
 };
 
+MediaHandle::~MediaHandle()
+{
+    if (owner_)
+        owner_->handleDeleted();
+}
+
 QWidget* MediaHandle::widget() const
 {
     return owner_;
@@ -119,7 +125,7 @@ QWidget* MediaHandle::widget() const
 LRESULT MediaHandle::message(UINT msg, WPARAM wParam, LPARAM lParam)
 {
     // WM_CLOSE destroys the window, as DefWindowProc does.
-    if (msg == WM_CLOSE) {
+    if (msg == WM_CLOSE && owner_) {
         owner_->destroyWindow();
         return 0;
     }
@@ -151,9 +157,11 @@ MediaWindow::MediaWindow(QWidget* owner, DWORD style, const std::string& path)
 
 MediaWindow::~MediaWindow()
 {
-    if (handle_ && playing_)
-        KillTimer(handle_->handle(), kPlayTimerId);
-    handle_.reset();
+    if (handle_) {
+        stop();
+        handle_->detach();
+        handle_.reset();
+    }
     decoder_.reset();
 }
 
@@ -173,7 +181,23 @@ void MediaWindow::destroyWindow()
     if (!handle_)
         return;
     stop();
+    handle_->detach();
     handle_.reset();
+    shutDown();
+}
+
+void MediaWindow::handleDeleted()
+{
+    // The handle is being deleted by its new owner: let go of it without deleting it again.
+    if (!handle_)
+        return;
+    stop();
+    (void)handle_.release();
+    shutDown();
+}
+
+void MediaWindow::shutDown()
+{
     decoder_.reset();
     hide();
     deleteLater();
@@ -314,8 +338,10 @@ void MediaWindow::placeNear(QWidget* owner)
     QRect area = screen ? screen->availableGeometry() : QRect();
     QPoint at = area.topLeft();
     if (owner) {
-        qsizetype others = owner->findChildren<MediaWindow*>(Qt::FindDirectChildrenOnly).size() - 1;
-        at = owner->frameGeometry().bottomLeft() + QPoint(0, kOwnerGap) + QPoint(kCascade, kCascade) * int(others);
+        int others = 0;  // dynamic_cast: the class has no meta-object of its own for findChildren
+        for (QObject* child : owner->children())
+            others += child != this && dynamic_cast<MediaWindow*>(child) && !static_cast<QWidget*>(child)->isHidden();
+        at = owner->frameGeometry().bottomLeft() + QPoint(0, kOwnerGap) + QPoint(kCascade, kCascade) * others;
     }
     if (!area.isEmpty()) {
         at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() - width())));

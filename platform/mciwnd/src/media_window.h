@@ -25,12 +25,15 @@ class MediaWindow;
 
 // The window's entry in the handle table. Kept apart from the widget so that WM_CLOSE ends
 // the handle at once (IsWindow turns FALSE, as after DestroyWindow) even when the widget
-// itself can only be deleted once its own event handler has returned.
+// itself can only be deleted once its own event handler has returned. Deleting the handle
+// (DestroyWindow of the window or of its owner) destroys the media window.
 class MediaHandle : public platform::Window {
 public:
     explicit MediaHandle(MediaWindow* owner) : owner_(owner) {}
+    ~MediaHandle() override;
     QWidget* widget() const override;
     LRESULT message(UINT msg, WPARAM wParam, LPARAM lParam) override;
+    void detach() { owner_ = nullptr; }
 
 private:
     MediaWindow* owner_;
@@ -44,6 +47,7 @@ public:
     HWND handle() const;
     static MediaWindow* fromHandle(HWND hwnd);
     void destroyWindow();  // WM_CLOSE and the close box: gone for the handle table at once
+    void handleDeleted();  // the handle was deleted from outside (DestroyWindow)
 
     bool isOpen() const override { return decoder_ != nullptr; }
     std::string errorText() const override { return error_; }
@@ -78,6 +82,7 @@ private:
     void updateControls();
     void fail(const std::string& message);
     void copyPicture();
+    void shutDown();
 
     std::unique_ptr<MediaHandle> handle_;
     std::unique_ptr<DecodeAhead> decoder_;

@@ -28,6 +28,7 @@ constexpr int kViewerHeight = 560;
 constexpr int kOwnerGap = 16;          // pixels between the owner window and the viewer
 constexpr int kExcerptContext = 48;    // characters shown on each side of a search hit
 constexpr int kResultsWidth = 220;
+constexpr int kPageMargin = 12;        // pixels around a page's text
 
 QString excerptAround(const QString& text, qsizetype at, qsizetype length)
 {
@@ -43,6 +44,12 @@ QString excerptAround(const QString& text, qsizetype at, qsizetype length)
 
 }  // namespace
 
+HelpHandle::~HelpHandle()
+{
+    if (owner_)
+        owner_->handleDeleted();
+}
+
 QWidget* HelpHandle::widget() const
 {
     return owner_;
@@ -50,7 +57,7 @@ QWidget* HelpHandle::widget() const
 
 LRESULT HelpHandle::message(UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    if (msg == WM_CLOSE) {  // destroys the window, as DefWindowProc does
+    if (msg == WM_CLOSE && owner_) {  // destroys the window, as DefWindowProc does
         owner_->destroyWindow();
         return 0;
     }
@@ -67,6 +74,7 @@ HelpViewer::HelpViewer(QWidget* owner, const HelpLocation& location, const std::
     layout->addWidget(buildToolbar());
 
     auto* splitter = new QSplitter(Qt::Horizontal, this);
+    splitter_ = splitter;
     resultsPane_ = new QWidget(splitter);
     auto* paneLayout = new QVBoxLayout(resultsPane_);
     paneLayout->setContentsMargins(4, 4, 0, 4);
@@ -84,6 +92,7 @@ HelpViewer::HelpViewer(QWidget* owner, const HelpLocation& location, const std::
     connect(browser_, &QTextBrowser::backwardAvailable, backAction_, &QAction::setEnabled);
     connect(browser_, &QTextBrowser::forwardAvailable, forwardAction_, &QAction::setEnabled);
     connect(browser_, &QTextBrowser::sourceChanged, this, [this] {
+        browser_->document()->setDocumentMargin(kPageMargin);
         QString title = browser_->documentTitle();
         setWindowTitle(title.isEmpty() ? tr("Help") : title);
     });
@@ -101,7 +110,11 @@ HelpViewer::HelpViewer(QWidget* owner, const HelpLocation& location, const std::
         reportMissing(requested);
 }
 
-HelpViewer::~HelpViewer() = default;
+HelpViewer::~HelpViewer()
+{
+    if (handle_)
+        handle_->detach();
+}
 
 QWidget* HelpViewer::buildToolbar()
 {
@@ -151,6 +164,7 @@ void HelpViewer::reportMissing(const std::string& requested)
                          "in the KELVRA_HELP_DIR environment variable, and press Help again. The program "
                          "itself works normally without its help.</p></body></html>")
                           .arg(QString::fromStdString(requested).toHtmlEscaped(), places));
+    browser_->document()->setDocumentMargin(kPageMargin);
     setWindowTitle(tr("Help file not found"));
 }
 
@@ -175,7 +189,16 @@ void HelpViewer::destroyWindow()
 {
     if (!handle_)
         return;
+    handle_->detach();
     handle_.reset();
+    hide();
+    deleteLater();
+}
+
+void HelpViewer::handleDeleted()
+{
+    // The handle is being deleted by its new owner: let go of it without deleting it again.
+    (void)handle_.release();
     hide();
     deleteLater();
 }
@@ -287,7 +310,11 @@ std::vector<SearchHit> HelpViewer::search(const std::string& text)
     resultsTitle_->setText(hits_.empty() ? tr("No topic contains \"%1\".").arg(lastSearch_)
                          : hits_.size() == 1 ? tr("Found in 1 topic:")
                                              : tr("Found in %1 topics:").arg(hits_.size()));
-    resultsPane_->show();
+    searchField_->setText(lastSearch_);
+    if (resultsPane_->isHidden()) {
+        resultsPane_->show();
+        splitter_->setSizes({kResultsWidth, std::max(width() - kResultsWidth, kResultsWidth)});
+    }
     if (!hits_.empty())
         openHit(0);
     return hits_;

@@ -14,6 +14,7 @@ class QAction;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QSplitter;
 class QTextBrowser;
 
 namespace kelvra::winhelp {
@@ -21,11 +22,14 @@ namespace kelvra::winhelp {
 class HelpViewer;
 
 // The viewer's handle; kept apart from the widget so that WM_CLOSE ends the handle at once.
+// Deleting the handle (DestroyWindow of the viewer or of its owner) closes the viewer.
 class HelpHandle : public platform::Window {
 public:
     explicit HelpHandle(HelpViewer* owner) : owner_(owner) {}
+    ~HelpHandle() override;
     QWidget* widget() const override;
     LRESULT message(UINT msg, WPARAM wParam, LPARAM lParam) override;
+    void detach() { owner_ = nullptr; }
 
 private:
     HelpViewer* owner_;
@@ -37,6 +41,7 @@ public:
     ~HelpViewer() override;
 
     void destroyWindow();
+    void handleDeleted();
 
     HWND handle() const override;
     bool fileFound() const override { return location_.found; }
@@ -78,6 +83,7 @@ private:
     QListWidget* results_ = nullptr;
     QLabel* resultsTitle_ = nullptr;
     QWidget* resultsPane_ = nullptr;
+    QSplitter* splitter_ = nullptr;
     QAction* contentsAction_ = nullptr;
     QAction* backAction_ = nullptr;
     QAction* forwardAction_ = nullptr;
