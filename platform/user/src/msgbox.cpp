@@ -23,13 +23,13 @@ constexpr int kMaxButtons = 3;
 constexpr int kNoEscape = 0;  // no button answers Escape or the close box
 constexpr int kDefButtonShift = 8;  // MB_DEFBUTTON2 == 1 << 8
 
-struct ButtonSpec {
+struct ButtonEntry {
     QMessageBox::StandardButton qt;
     int id;
 };
 
-struct BoxSpec {
-    std::array<ButtonSpec, kMaxButtons> buttons;
+struct BoxLayout {
+    std::array<ButtonEntry, kMaxButtons> buttons;
     int count;
     // Windows: Escape (and the close box) answer IDCANCEL when there is a Cancel button, IDOK
     // for a lone OK button, and do nothing otherwise (Yes/No, Abort/Retry/Ignore).
@@ -37,7 +37,7 @@ struct BoxSpec {
 };
 
 // Indexed by uType & MB_TYPEMASK, buttons in Windows' order (which MB_DEFBUTTONn counts in).
-const std::array<BoxSpec, MB_RETRYCANCEL + 1> kBoxSpecs = {{
+const std::array<BoxLayout, MB_RETRYCANCEL + 1> kBoxLayouts = {{
     {{{{QMessageBox::Ok, IDOK}}}, 1, IDOK},
     {{{{QMessageBox::Ok, IDOK}, {QMessageBox::Cancel, IDCANCEL}}}, 2, IDCANCEL},
     {{{{QMessageBox::Abort, IDABORT}, {QMessageBox::Retry, IDRETRY},
@@ -76,36 +76,36 @@ protected:
     }
 };
 
-void addButtons(QMessageBox& box, const BoxSpec& spec, UINT uType)
+void addButtons(QMessageBox& box, const BoxLayout& layout, UINT uType)
 {
     std::array<QPushButton*, kMaxButtons> added{};
-    for (int i = 0; i < spec.count; ++i)
-        added[i] = box.addButton(spec.buttons[i].qt);
+    for (int i = 0; i < layout.count; ++i)
+        added[i] = box.addButton(layout.buttons[i].qt);
     // MB_DEFBUTTONn past the last button falls back to the first, as on Windows.
     int defIndex = static_cast<int>((uType & MB_DEFMASK) >> kDefButtonShift);
-    if (defIndex >= spec.count)
+    if (defIndex >= layout.count)
         defIndex = 0;
     box.setDefaultButton(added[defIndex]);
     added[defIndex]->setFocus();
-    for (int i = 0; i < spec.count; ++i)
-        if (spec.buttons[i].id == spec.escapeId)
+    for (int i = 0; i < layout.count; ++i)
+        if (layout.buttons[i].id == layout.escapeId)
             box.setEscapeButton(added[i]);
-    if (spec.escapeId == kNoEscape)
+    if (layout.escapeId == kNoEscape)
         box.setWindowFlag(Qt::WindowCloseButtonHint, false);
 }
 
 // The box's answer: the button pressed, or the id a test script ended it with; a box closed
 // any other way answers like Escape would, or 0 (failure) when Escape has no answer.
-int answerOf(const QMessageBox& box, const BoxSpec& spec, int result)
+int answerOf(const QMessageBox& box, const BoxLayout& layout, int result)
 {
     if (const QAbstractButton* clicked = box.clickedButton())
-        for (int i = 0; i < spec.count; ++i)
-            if (clicked == box.button(spec.buttons[i].qt))
-                return spec.buttons[i].id;
-    for (int i = 0; i < spec.count; ++i)
-        if (spec.buttons[i].id == result)
+        for (int i = 0; i < layout.count; ++i)
+            if (clicked == box.button(layout.buttons[i].qt))
+                return layout.buttons[i].id;
+    for (int i = 0; i < layout.count; ++i)
+        if (layout.buttons[i].id == result)
             return result;
-    return spec.escapeId;
+    return layout.escapeId;
 }
 
 }  // namespace
@@ -113,7 +113,7 @@ int answerOf(const QMessageBox& box, const BoxSpec& spec, int result)
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
 {
     const UINT type = uType & MB_TYPEMASK;
-    if (type >= kBoxSpecs.size())
+    if (type >= kBoxLayouts.size())
         return 0;  // ERROR_INVALID_MSGBOX_STYLE on Windows
     QWidget* owner = kelvra::platform::widgetFromHandle(hWnd);
     if (hWnd && !owner)
@@ -134,16 +134,16 @@ int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType)
     const bool toOwner = owner && (uType & (MB_SYSTEMMODAL | MB_TASKMODAL)) == 0;
     box->setWindowModality(toOwner ? Qt::WindowModal : Qt::ApplicationModal);
 
-    const BoxSpec& spec = kBoxSpecs[type];
-    addButtons(*box, spec, uType);
+    const BoxLayout& layout = kBoxLayouts[type];
+    addButtons(*box, layout, uType);
     NoEscapeFilter noEscape;
-    if (spec.escapeId == kNoEscape)
+    if (layout.escapeId == kNoEscape)
         box->installEventFilter(&noEscape);
 
     const int result = kelvra::platform::runModal(*box, ModalInfo{ModalKind::MessageBox, caption, text});
     if (!box)
         return 0;  // destroyed with its owner before anyone answered
-    const int answer = answerOf(*box, spec, result);
+    const int answer = answerOf(*box, layout, result);
     delete box.data();
     return answer;
 }
