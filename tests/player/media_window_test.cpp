@@ -24,7 +24,7 @@ namespace kt = kelvra::platform::testing;
 using kelvra::mciwnd::MediaControl;
 using kelvra::mciwnd::mediaControl;
 using kelvra::platform::widgetFromHandle;
-using player_test::RecordingSpec;
+using player_test::Recording;
 using player_test::stampOnScreen;
 
 constexpr DWORD kPlayerStyle = WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | MCIWNDF_NOOPEN;
@@ -47,10 +47,10 @@ protected:
 
     std::string path(const char* name) const { return dir_.filePath(name).toStdString(); }
 
-    std::string recording(const char* name, const RecordingSpec& spec = {})
+    std::string recording(const char* name, const Recording& setup = {})
     {
         std::string file = path(name);
-        std::string error = player_test::makeRecording(file, spec);
+        std::string error = player_test::makeRecording(file, setup);
         EXPECT_EQ(error, "");
         return file;
     }

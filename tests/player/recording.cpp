@@ -11,26 +11,26 @@ namespace player_test {
 
 namespace media = kelvra::media;
 
-std::string makeRecording(const std::string& path, const RecordingSpec& spec)
+std::string makeRecording(const std::string& path, const Recording& setup)
 {
     media::TestSource source;
     media::StreamFormat format = source.format();
-    format.width = spec.width;
-    format.height = spec.height;
+    format.width = setup.width;
+    format.height = setup.height;
     if (media::Status st = source.setFormat(format); !st)
         return st.message;
     if (media::Status st = source.start(); !st)
         return st.message;
     std::unique_ptr<media::Encoder> encoder;
-    if (media::Status st = media::Encoder::create(spec.codec, spec.width, spec.height, 90, encoder); !st)
+    if (media::Status st = media::Encoder::create(setup.codec, setup.width, setup.height, 90, encoder); !st)
         return st.message;
     media::AviWriterOptions options;
     options.syncToDisk = false;
     std::unique_ptr<media::AviWriter> writer;
-    if (media::Status st = media::AviWriter::open(path, encoder->format(), 1000000 / spec.fps, options, writer); !st)
+    if (media::Status st = media::AviWriter::open(path, encoder->format(), 1000000 / setup.fps, options, writer); !st)
         return st.message;
     std::vector<uint8_t> bytes;
-    for (int i = 0; i < spec.frames; ++i) {
+    for (int i = 0; i < setup.frames; ++i) {
         media::Frame frame;
         bool keyframe = true;
         if (media::Status st = source.grabFresh(frame, std::chrono::seconds(5)); !st)

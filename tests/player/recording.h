@@ -13,7 +13,7 @@
 
 namespace player_test {
 
-struct RecordingSpec {
+struct Recording {
     int frames = 20;
     int fps = 10;
     int width = 320;
@@ -22,7 +22,7 @@ struct RecordingSpec {
 };
 
 // Writes the recording; an empty result is success, otherwise the reason it failed.
-std::string makeRecording(const std::string& path, const RecordingSpec& spec);
+std::string makeRecording(const std::string& path, const Recording& setup);
 
 // A top-level window with a handle, standing in for the player dialog.
 class OwnerWindow : public QWidget, public kelvra::platform::Window {
