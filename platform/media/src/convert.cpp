@@ -14,7 +14,7 @@ extern "C" {
 
 namespace kelvra::media {
 
-constexpr int kSimdBlock = 32;    // pixels swscale may process at once
+constexpr int kSimdBlock = 32;    // pixels swscale may write at once
 constexpr int kPaddedAlign = 64;  // row alignment of our padded buffers, as FFmpeg's frames have
 
 AVPixelFormat toAvPixelFormat(PixelFormat format)
@@ -115,15 +115,16 @@ int PaddedPicture::ensure(int w, int h, AVPixelFormat f)
     return 0;
 }
 
-// swscale's SIMD code reads and writes whole blocks of pixels, past the end of a row unless the
-// width is a multiple of the block. Our packed frames have no slack there, so pictures of other
-// widths go through padded buffers.
+// swscale's SIMD code writes whole blocks of pixels, past the end of a row unless the width is a
+// multiple of the block, and its input readers load a few bytes beyond the last pixel at any
+// width. Our packed frames have no slack after the last row, so their pixels are read from a
+// padded copy, and outputs of other widths are written through a padded buffer.
 int Scaler::scale(const PlaneView& src, uint8_t* const dst[4], const int dstLinesize[4], int dstWidth, int dstHeight,
                   AVPixelFormat dstFormat, bool dstPadded)
 {
     PlaneView in = src;
     int ret = 0;
-    if (!src.padded && src.width % kSimdBlock) {
+    if (!src.padded) {
         if ((ret = srcPad_.ensure(src.width, src.height, src.format)) < 0)
             return ret;
         const uint8_t* planes[4] = {src.data[0], src.data[1], src.data[2], src.data[3]};
