@@ -151,12 +151,19 @@ TEST_F(UserControls, UnitButtonsFormOneExclusiveGroup)
     EXPECT_EQ(checked(), std::vector<int>{19});
     EXPECT_EQ(commands(), (std::vector<std::pair<int, int>>{{17, BN_CLICKED}, {17, BN_CLICKED}, {19, BN_CLICKED}}))
         << "every click is a command, also on the checked button";
+    sentLog().clear();
 
     EXPECT_TRUE(CheckRadioButton(dlg, 16, 19, 18));
+    EXPECT_EQ(checked(), std::vector<int>{18});
+    // BM_SETCHECK sets one button only, as on Windows; exclusivity is the user's clicks.
+    CheckDlgButton(dlg, 16, BST_CHECKED);
+    EXPECT_EQ(checked(), (std::vector<int>{16, 18}));
+    QTest::mouseClick(item(dlg, 18), Qt::LeftButton);
     EXPECT_EQ(checked(), std::vector<int>{18});
     // Buttons outside the group are not touched by the group's exclusivity.
     EXPECT_EQ(IsDlgButtonChecked(dlg, 1), BST_UNCHECKED);
     EXPECT_EQ(SendDlgItemMessageA(dlg, 18, BM_GETSTATE, 0, 0) & BST_CHECKED, BST_CHECKED);
+    EXPECT_EQ(commands(), (std::vector<std::pair<int, int>>{{18, BN_CLICKED}}));
 }
 
 TEST_F(UserControls, ADisabledWindowKeepsItsLookButTakesNoInput)

@@ -79,8 +79,14 @@ TEST_F(UserKeyboard, FocusStartsOnTheFirstTabStopAndTabFollowsTheTemplate)
     EXPECT_EQ(order, expected) << "template order; read-only fields, labels and group boxes skipped";
     EXPECT_TRUE(commands().empty()) << "Tab alone sends nothing";
 
-    // Once a unit is checked only the checked radio button of the group is a tab stop.
-    CheckDlgButton(dlg, 17, BST_CHECKED);
+    // Checking a unit by program leaves the other units tab stops.
+    CheckDlgButton(dlg, 16, BST_CHECKED);
+    SetFocus(GetDlgItem(dlg, 23));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(GetDlgCtrlID(GetFocus()), 17);
+    // Once the user picks a unit, only the checked radio button of the group is a tab stop.
+    SendDlgItemMessageA(dlg, 17, BM_CLICK, 0, 0);
     SetFocus(GetDlgItem(dlg, 23));
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_EQ(GetDlgCtrlID(GetFocus()), 17);

@@ -228,14 +228,17 @@ public:
             setCheck(check_ == BST_CHECKED ? BST_UNCHECKED : BST_CHECKED);
         else if (t == BS_AUTO3STATE)
             setCheck((check_ + 1) % (BST_INDETERMINATE + 1));
-        else if (t == BS_AUTORADIOBUTTON)
+        else if (t == BS_AUTORADIOBUTTON) {
             setCheck(BST_CHECKED);
+            uncheckGroup();
+        }
         notifyParent(BN_CLICKED);
     }
 
     // BM_SETCHECK as Windows' button does it: radio buttons take WS_TABSTOP when checked and
-    // lose it when unchecked, and checking an auto radio button unchecks the other auto radio
-    // buttons of its group.
+    // lose it when unchecked (so that Tab reaches a group at its checked button). The other
+    // buttons of the group are the program's business (CheckRadioButton); only a click
+    // unchecks them.
     void setCheck(WPARAM state)
     {
         DWORD t = typeOf(style());
@@ -246,8 +249,6 @@ public:
             setStyleBits(WS_TABSTOP, state != BST_UNCHECKED);
         check_ = static_cast<int>(state);
         refresh();
-        if (t == BS_AUTORADIOBUTTON && state == BST_CHECKED)
-            uncheckGroup();
     }
 
 protected:
@@ -268,6 +269,8 @@ private:
             widget_->setLook(style(), exStyle(), check_);
     }
 
+    // An auto radio button the user selects unchecks the other auto radio buttons of its
+    // group (from its WS_GROUP to the next).
     void uncheckGroup()
     {
         Dialog* d = dialogFromHandle(dialog());

@@ -402,15 +402,15 @@ namespace {
 // and s it means UTF-16 text, as C and S do (WCHAR is 16 bits on Windows).
 void formatOne(std::string& out, const char*& f, va_list& args)
 {
-    std::string spec = "%";
+    std::string conversion = "%";
     while (*f && std::strchr("-#0 +", *f))
-        spec += *f++;
+        conversion += *f++;
     while (*f >= '0' && *f <= '9')
-        spec += *f++;
+        conversion += *f++;
     if (*f == '.') {
-        spec += *f++;
+        conversion += *f++;
         while (*f >= '0' && *f <= '9')
-            spec += *f++;
+            conversion += *f++;
     }
     bool wide64 = false;
     bool wideText = false;  // "l" before c/s, or C/S: UTF-16 text
@@ -433,24 +433,24 @@ void formatOne(std::string& out, const char*& f, va_list& args)
     case 'd':
     case 'i':
         if (wide64)
-            std::snprintf(buf, sizeof buf, (spec + "lld").c_str(), va_arg(args, long long));
+            std::snprintf(buf, sizeof buf, (conversion + "lld").c_str(), va_arg(args, long long));
         else
-            std::snprintf(buf, sizeof buf, (spec + "d").c_str(), va_arg(args, int));
+            std::snprintf(buf, sizeof buf, (conversion + "d").c_str(), va_arg(args, int));
         break;
     case 'u':
     case 'x':
     case 'X':
         if (wide64)
-            std::snprintf(buf, sizeof buf, (spec + "ll" + type).c_str(), va_arg(args, unsigned long long));
+            std::snprintf(buf, sizeof buf, (conversion + "ll" + type).c_str(), va_arg(args, unsigned long long));
         else
-            std::snprintf(buf, sizeof buf, (spec + type).c_str(), va_arg(args, unsigned));
+            std::snprintf(buf, sizeof buf, (conversion + type).c_str(), va_arg(args, unsigned));
         break;
     case 'c':
     case 'C': {
         int c = va_arg(args, int);
         QByteArray bytes = wideText ? QString(QChar(static_cast<char16_t>(c))).toLocal8Bit()
                                     : QByteArray(1, static_cast<char>(c));
-        std::snprintf(buf, sizeof buf, (spec + "s").c_str(), bytes.constData());
+        std::snprintf(buf, sizeof buf, (conversion + "s").c_str(), bytes.constData());
         break;
     }
     case 's':
@@ -463,7 +463,7 @@ void formatOne(std::string& out, const char*& f, va_list& args)
             const char* s = va_arg(args, const char*);
             bytes = s ? QByteArray(s) : QByteArray("(null)");
         }
-        std::snprintf(buf, sizeof buf, (spec + "s").c_str(), bytes.constData());
+        std::snprintf(buf, sizeof buf, (conversion + "s").c_str(), bytes.constData());
         break;
     }
     case 'p':
