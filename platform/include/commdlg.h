@@ -4,8 +4,8 @@
 
 typedef UINT_PTR (CALLBACK* LPOFNHOOKPROC)(HWND, UINT, WPARAM, LPARAM);
 
-// 76 bytes on 32-bit Windows, the size the program puts into lStructSize.
-#pragma pack(push, 4)
+// 76 bytes on 32-bit Windows (OPENFILENAME_SIZE_VERSION_400A, the size the program gives);
+// here the pointers are wider and the record is laid out naturally.
 typedef struct tagOFNA {
     DWORD lStructSize;
     HWND hwndOwner;
@@ -28,7 +28,6 @@ typedef struct tagOFNA {
     LPOFNHOOKPROC lpfnHook;
     LPCSTR lpTemplateName;
 } OPENFILENAMEA, *LPOPENFILENAMEA;
-#pragma pack(pop)
 typedef OPENFILENAMEA OPENFILENAME;
 typedef LPOPENFILENAMEA LPOPENFILENAME;
 

@@ -272,6 +272,9 @@ Status FfmpegReader::seekToFrame(int64_t index)
 
 Status VideoReader::open(const std::string& path, std::unique_ptr<VideoReader>& out)
 {
+    // A damaged file is answered with a Status; the decoder's own complaints about each broken
+    // picture would only fill the terminal.
+    av_log_set_level(AV_LOG_FATAL);
     auto reader = std::make_unique<FfmpegReader>();
     Status st = reader->open(path);
     if (!st)
