@@ -204,6 +204,7 @@ TEST_F(UserModalLoop, ReturnsTheEndDialogValueAndDisablesTheOwnerMeanwhile)
     EXPECT_TRUE(IsWindowEnabled(owner));
     EXPECT_FALSE(IsWindow(seen)) << "the dialog is destroyed when its loop ends";
     EXPECT_EQ(count(WM_DESTROY), 1u);
+    EXPECT_EQ(count(WM_CLOSE), 0u) << "ending the loop does not ask the procedure to close";
 }
 
 TEST_F(UserModalLoop, EndDialogDuringInitDialogNeverShowsTheDialog)
