@@ -11,38 +11,18 @@ using namespace avitest;
 
 namespace {
 
-void writeFile(const std::string& path, const std::string& bytes)
+void expectRefusedAndUntouched(const std::string& path, const AviVideoFormat& format, int code,
+                               const std::string& messagePart)
 {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-void recordFrames(const std::string& path, const AviVideoFormat& format, uint64_t frames)
-{
-    std::unique_ptr<AviWriter> writer;
-    ASSERT_TRUE(AviWriter::open(path, format, 66666, {}, writer));
-    for (uint64_t k = 0; k < frames; ++k) {
-        const std::vector<uint8_t> frame = testFrame(k, 700);
-        ASSERT_TRUE(writer->append(frame.data(), frame.size(), true));
-    }
-    ASSERT_TRUE(writer->close());
-}
-
-struct Refusal {
-    std::string name;
-    int code;
-    std::string messagePart;
-};
-
-void expectRefusedAndUntouched(const std::string& path, const AviVideoFormat& format, const Refusal& want)
-{
+    SCOPED_TRACE(path + " (" + messagePart + ")");
     const std::vector<uint8_t> before = fileBytes(path);
     std::unique_ptr<AviWriter> writer;
     const Status st = AviWriter::open(path, format, 40000, {}, writer);
-    EXPECT_EQ(st.code, want.code) << want.name << ": " << st.message;
+    EXPECT_EQ(st.code, code) << st.message;
     EXPECT_FALSE(writer);
-    EXPECT_NE(st.message.find("'" + path + "'"), std::string::npos) << want.name << ": " << st.message;
-    EXPECT_NE(st.message.find(want.messagePart), std::string::npos) << want.name << ": " << st.message;
-    EXPECT_TRUE(fileBytes(path) == before) << want.name << " was changed";
+    EXPECT_NE(st.message.find("'" + path + "'"), std::string::npos) << st.message;
+    EXPECT_NE(st.message.find(messagePart), std::string::npos) << st.message;
+    EXPECT_TRUE(fileBytes(path) == before) << "the file was changed";
 }
 
 TEST(AviExisting, FilesThatAreNotAvisAreLeftAlone)
@@ -55,8 +35,8 @@ TEST(AviExisting, FilesThatAreNotAvisAreLeftAlone)
         {"headeronly.avi", std::string("RIFF\x04\x00\x00\x00" "AVI ", 12)},
     };
     for (const auto& [name, bytes] : files) {
-        writeFile(dir.file(name), bytes);
-        expectRefusedAndUntouched(dir.file(name), rawFormat(64, 48), {name, kNotAvi, "left unchanged"});
+        std::ofstream(dir.file(name), std::ios::binary) << bytes;
+        expectRefusedAndUntouched(dir.file(name), rawFormat(64, 48), kNotAvi, "left unchanged");
         AviFileInfo info;
         EXPECT_FALSE(probeAvi(dir.file(name), info)) << name;
     }
@@ -66,13 +46,14 @@ TEST(AviExisting, RecordingsOfAnotherFormatAreLeftAlone)
 {
     ScratchDir dir;
     const std::string path = dir.file("small.avi");
-    recordFrames(path, rawFormat(64, 48), 3);
-    expectRefusedAndUntouched(path, rawFormat(32, 24), {"other size", kFormatMismatch, "64x48"});
-    expectRefusedAndUntouched(path, mjpegFormat(64, 48), {"other codec", kFormatMismatch, "Motion JPEG"});
+    auto writer = openWriter(path, rawFormat(64, 48), {});
+    ASSERT_TRUE(writer && appendFrames(*writer, 0, 3, 700) && writer->close());
     AviVideoFormat withData = rawFormat(64, 48);
     withData.extradata = {1, 2, 3};
-    expectRefusedAndUntouched(path, withData, {"other codec data", kFormatMismatch, "other compressor settings"});
-    EXPECT_EQ(readAvi(path).packets.size(), 3u);
+    expectRefusedAndUntouched(path, rawFormat(32, 24), kFormatMismatch, "64x48");
+    expectRefusedAndUntouched(path, mjpegFormat(64, 48), kFormatMismatch, "Motion JPEG");
+    expectRefusedAndUntouched(path, withData, kFormatMismatch, "other compressor settings");
+    EXPECT_EQ(checkRecording(path, 3, 700), "");
 }
 
 // An AVI made elsewhere, even of the same format, has a layout this writer does not continue.
@@ -89,7 +70,7 @@ TEST(AviExisting, ForeignAvisAreLeftAlone)
     EXPECT_EQ(info.frames, 3u);
     EXPECT_EQ(info.microSecPerFrame, 200000u);
     EXPECT_TRUE(info.format.sameStream(mjpegFormat(64, 48)));
-    expectRefusedAndUntouched(path, mjpegFormat(64, 48), {"foreign", kNotAvi, "cannot be continued safely"});
+    expectRefusedAndUntouched(path, mjpegFormat(64, 48), kNotAvi, "cannot be continued safely");
 }
 
 }  // namespace

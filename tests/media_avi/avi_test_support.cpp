@@ -1,5 +1,7 @@
 #include "avi_test_support.h"
 
+#include <gtest/gtest.h>
+
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/log.h>
@@ -9,8 +11,6 @@ extern "C" {
 #include <unistd.h>
 
 #include <cstdarg>
-#include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -21,7 +21,7 @@ namespace {
 
 thread_local int gLoggedErrors = 0;
 
-void countingLog(void* avcl, int level, const char* fmt, va_list args)
+void countingLog(void*, int level, const char* fmt, va_list args)
 {
     if (level <= AV_LOG_ERROR)
         ++gLoggedErrors;
@@ -38,9 +38,9 @@ std::vector<uint8_t> testFrame(uint64_t k, size_t baseSize)
 {
     std::vector<uint8_t> frame(baseSize + (k * 37) % 101);
     uint32_t x = uint32_t(k * 2654435761u + 12345);
-    for (size_t i = 0; i < frame.size(); ++i) {
+    for (uint8_t& byte : frame) {
         x = x * 1103515245u + 12345u;
-        frame[i] = uint8_t(x >> 24);
+        byte = uint8_t(x >> 24);
     }
     return frame;
 }
@@ -57,14 +57,50 @@ AviVideoFormat rawFormat(int width, int height)
 
 AviVideoFormat mjpegFormat(int width, int height)
 {
-    AviVideoFormat f;
-    f.width = width;
-    f.height = height;
-    f.compression = kelvra::media::fourcc('M', 'J', 'P', 'G');
-    f.handler = f.compression;
-    f.bitCount = 24;
+    AviVideoFormat f = rawFormat(width, height);
+    f.compression = f.handler = kelvra::media::fourcc('M', 'J', 'P', 'G');
     f.sizeImage = uint32_t(width * height * 3);
     return f;
+}
+
+AviWriterOptions fastOptions(uint64_t riffLimit)
+{
+    AviWriterOptions options;
+    options.syncToDisk = false;
+    options.riffLimit = riffLimit;
+    return options;
+}
+
+std::unique_ptr<AviWriter> openWriter(const std::string& path, const AviVideoFormat& format,
+                                      AviWriterOptions options, uint32_t us)
+{
+    std::unique_ptr<AviWriter> writer;
+    const Status st = AviWriter::open(path, format, us, options, writer);
+    EXPECT_TRUE(st) << path << ": " << st.message;
+    return writer;
+}
+
+Status appendFrames(AviWriter& writer, uint64_t from, uint64_t to, size_t baseSize, uint64_t* appended)
+{
+    for (uint64_t k = from; k < to; ++k) {
+        const std::vector<uint8_t> frame = testFrame(k, baseSize);
+        if (appended)
+            *appended = k - from;
+        if (Status st = writer.append(frame.data(), frame.size(), true); !st)
+            return st;
+    }
+    if (appended)
+        *appended = to - from;
+    return Status::ok();
+}
+
+std::string record(const std::string& path, uint64_t from, uint64_t to, size_t baseSize, AviWriterOptions options)
+{
+    std::unique_ptr<AviWriter> writer;
+    Status st = AviWriter::open(path, mjpegFormat(160, 120), kUs15Fps, options, writer);
+    if (st && (st = appendFrames(*writer, from, to, baseSize)))
+        st = writer->close();
+    return st ? std::string() : "recording " + path + ": " + st.message;
 }
 
 Readback readAvi(const std::string& path, bool useOdml, bool streamInfo)
@@ -75,38 +111,39 @@ Readback readAvi(const std::string& path, bool useOdml, bool streamInfo)
     AVFormatContext* ctx = nullptr;
     AVDictionary* options = nullptr;
     av_dict_set(&options, "use_odml", useOdml ? "1" : "0", 0);
-    int ret = avformat_open_input(&ctx, path.c_str(), av_find_input_format("avi"), &options);
+    const int ret = avformat_open_input(&ctx, path.c_str(), av_find_input_format("avi"), &options);
     av_dict_free(&options);
     if (ret < 0) {
         char text[AV_ERROR_MAX_STRING_SIZE];
-        av_strerror(ret, text, sizeof text);
-        r.openError = text;
+        r.openError = av_make_error_string(text, sizeof text, ret);
         r.loggedErrors = gLoggedErrors;
         return r;
     }
     if (streamInfo)
         avformat_find_stream_info(ctx, nullptr);
-    AVStream* st = ctx->nb_streams ? ctx->streams[0] : nullptr;
-    if (st) {
+    if (const AVStream* st = ctx->nb_streams ? ctx->streams[0] : nullptr) {
         r.headerFrames = st->nb_frames;
         r.indexEntries = avformat_index_get_entries_count(st);
-        r.timeBaseNum = st->time_base.num;
-        r.timeBaseDen = st->time_base.den;
-        r.rateNum = st->r_frame_rate.num;
-        r.rateDen = st->r_frame_rate.den;
-        r.avgRateNum = st->avg_frame_rate.num;
-        r.avgRateDen = st->avg_frame_rate.den;
+        r.timeBase = {st->time_base.num, st->time_base.den};
+        r.rate = {st->r_frame_rate.num, st->r_frame_rate.den};
+        r.avgRate = {st->avg_frame_rate.num, st->avg_frame_rate.den};
     }
     AVPacket* pkt = av_packet_alloc();
-    while (av_read_frame(ctx, pkt) >= 0) {
+    for (; av_read_frame(ctx, pkt) >= 0; av_packet_unref(pkt)) {
         r.packets.emplace_back(pkt->data, pkt->data + pkt->size);
         r.keyframes.push_back(pkt->flags & AV_PKT_FLAG_KEY);
-        av_packet_unref(pkt);
     }
     av_packet_free(&pkt);
     avformat_close_input(&ctx);
     r.loggedErrors = gLoggedErrors;
     return r;
+}
+
+std::string describe(const Readback& r)
+{
+    return "open='" + r.openError + "' errors=" + std::to_string(r.loggedErrors) +
+           " packets=" + std::to_string(r.packets.size()) + " header=" + std::to_string(r.headerFrames) +
+           " index=" + std::to_string(r.indexEntries);
 }
 
 std::string checkFrames(const Readback& r, size_t baseSize, uint64_t first)
@@ -118,6 +155,14 @@ std::string checkFrames(const Readback& r, size_t baseSize, uint64_t first)
     return {};
 }
 
+std::string checkRecording(const std::string& path, uint64_t frames, size_t baseSize)
+{
+    const Readback r = readAvi(path);
+    if (!r.openError.empty() || r.loggedErrors || r.packets.size() != frames || r.headerFrames != int64_t(frames))
+        return "expected " + std::to_string(frames) + " frames: " + describe(r);
+    return checkFrames(r, baseSize);
+}
+
 std::vector<uint8_t> fileBytes(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -127,13 +172,13 @@ std::vector<uint8_t> fileBytes(const std::string& path)
 ScratchDir::ScratchDir()
 {
     char pattern[] = "/tmp/kelvra-avi-XXXXXX";
-    path_ = mkdtemp(pattern);
+    path = mkdtemp(pattern);
 }
 
 ScratchDir::~ScratchDir()
 {
     std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
+    std::filesystem::remove_all(path, ec);
 }
 
 std::string inChild(const std::function<std::string()>& body)

@@ -1,17 +1,23 @@
-// Helpers for the capture-file tests: deterministic frames, an independent read-back through
-// FFmpeg's demuxer, scratch folders, and running a piece of a test in a child process.
+// Helpers for the capture-file tests: deterministic frames, recording them, an independent
+// read-back through FFmpeg's demuxer, scratch folders, and running a piece of a test in a child.
 #pragma once
 
 #include <kelvra/media/avi_writer.h>
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace avitest {
 
 using kelvra::media::AviVideoFormat;
+using kelvra::media::AviWriter;
+using kelvra::media::AviWriterOptions;
+using kelvra::media::Status;
+
+constexpr uint32_t kUs15Fps = 66666;  // 1,000,000 / 15, truncated
 
 // Frame k of a test recording: its size varies (odd and even) and its bytes depend on k.
 std::vector<uint8_t> testFrame(uint64_t k, size_t baseSize);
@@ -19,35 +25,52 @@ std::vector<uint8_t> testFrame(uint64_t k, size_t baseSize);
 AviVideoFormat rawFormat(int width, int height);
 AviVideoFormat mjpegFormat(int width, int height);
 
+// No sync to disk, and a small RIFF limit so that recordings cross into AVIX segments early.
+AviWriterOptions fastOptions(uint64_t riffLimit = 1 << 20);
+
+std::unique_ptr<AviWriter> openWriter(const std::string& path, const AviVideoFormat& format,
+                                      AviWriterOptions options = fastOptions(), uint32_t us = kUs15Fps);
+
+// Appends testFrame(from .. to - 1) as keyframes up to the first failure, whose status it
+// returns; `appended` counts the frames that made it.
+Status appendFrames(AviWriter& writer, uint64_t from, uint64_t to, size_t baseSize, uint64_t* appended = nullptr);
+
+// Opens or continues a 160x120 Motion JPEG recording, appends frames from .. to - 1, closes it.
+std::string record(const std::string& path, uint64_t from, uint64_t to, size_t baseSize,
+                   AviWriterOptions options = fastOptions());
+
+struct Ratio {
+    int num = 0, den = 0;
+};
+
 struct Readback {
-    std::string openError;  // empty when the demuxer opened the file
-    int loggedErrors = 0;   // messages at AV_LOG_ERROR or worse while reading
-    int64_t headerFrames = 0;  // what the stream header says (nb_frames)
+    std::string openError;          // empty when the demuxer opened the file
+    int loggedErrors = 0;           // messages at AV_LOG_ERROR or worse while reading
+    int64_t headerFrames = 0;       // what the stream header says (nb_frames)
     int indexEntries = 0;
-    int timeBaseNum = 0, timeBaseDen = 0;
-    int rateNum = 0, rateDen = 0;      // r_frame_rate after stream info
-    int avgRateNum = 0, avgRateDen = 0;
+    Ratio timeBase, rate, avgRate;  // rate is r_frame_rate, known after stream info
     std::vector<std::vector<uint8_t>> packets;
     std::vector<bool> keyframes;
 };
 
 // Reads every packet with libavformat's AVI demuxer. useOdml = false reads through idx1 only.
 Readback readAvi(const std::string& path, bool useOdml = true, bool streamInfo = false);
+std::string describe(const Readback& r);
 
 // Every packet equals testFrame(first + i); returns a description of the first difference.
 std::string checkFrames(const Readback& r, size_t baseSize, uint64_t first = 0);
 
+// The file opens without a logged error and holds exactly `frames` test frames, in its header
+// and its packets; returns what is wrong, or nothing.
+std::string checkRecording(const std::string& path, uint64_t frames, size_t baseSize);
+
 std::vector<uint8_t> fileBytes(const std::string& path);
 
-class ScratchDir {
-public:
+struct ScratchDir {
     ScratchDir();
     ~ScratchDir();
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
+    std::string file(const std::string& name) const { return path + "/" + name; }
+    std::string path;
 };
 
 // Runs `body` in a forked child; returns what it reported (empty: success) or how it died.
