@@ -43,8 +43,7 @@ bool decodePacket(const AviVideoFormat& fmt, const std::vector<uint8_t>& data, D
         out.width = frame->width;
         out.height = frame->height;
         out.format = AVPixelFormat(frame->format);
-        const int rowBytes = std::abs(frame->linesize[0]) < frame->width * 4 ? std::abs(frame->linesize[0])
-                                                                            : frame->width * 4;
+        const int rowBytes = std::min(std::abs(frame->linesize[0]), frame->width * 4);
         for (int y = 0; y < frame->height; ++y) {
             const uint8_t* row = frame->data[0] + ptrdiff_t(frame->linesize[0]) * y;
             out.plane0.insert(out.plane0.end(), row, row + rowBytes);
@@ -67,18 +66,6 @@ Frame testPicture(int w, int h, PixelFormat format = PixelFormat::RGB24)
 }
 
 }  // namespace
-
-TEST(Encoders, ListedWithNames)
-{
-    const auto codecs = availableCodecs();
-    ASSERT_EQ(codecs.size(), 3u);
-    EXPECT_EQ(codecs[0].codec, Codec::Uncompressed);
-    EXPECT_EQ(codecs[0].name, "Full Frames (Uncompressed)");
-    EXPECT_FALSE(codecs[0].hasQuality);
-    EXPECT_EQ(codecs[1].codec, Codec::MotionJpeg);
-    EXPECT_TRUE(codecs[1].hasQuality);
-    EXPECT_EQ(codecs[2].codec, Codec::Lossless);
-}
 
 TEST(Encoders, UncompressedIsBottomUpBgrWithWordAlignedRows)
 {
@@ -159,19 +146,27 @@ TEST(Encoders, LosslessDecodesToTheSamePixels)
             ASSERT_EQ(d.plane0[size_t(i) * 4 + c], in.data[size_t(i) * 3 + 2 - c]) << i;
 }
 
-TEST(Encoders, RefuseBadSizesAndInput)
+// The list the dialogs show, and every codec's handling of bad sizes and input.
+TEST(Encoders, ListedAndRefuseBadSizesAndInput)
 {
+    const auto codecs = availableCodecs();
+    ASSERT_EQ(codecs.size(), 3u);
+    EXPECT_EQ(codecs[0].name, "Full Frames (Uncompressed)");
     std::unique_ptr<Encoder> enc;
     EXPECT_FALSE(Encoder::create(Codec::MotionJpeg, 0, 480, 50, enc));
     EXPECT_FALSE(Encoder::create(Codec::Uncompressed, 640, -480, 50, enc));
     EXPECT_FALSE(Encoder::create(Codec::Lossless, 100000, 480, 50, enc));
-    for (Codec c : {Codec::Uncompressed, Codec::MotionJpeg, Codec::Lossless}) {
+    for (auto [i, c, quality] : {std::tuple{0, Codec::Uncompressed, false}, {1, Codec::MotionJpeg, true},
+                                  {2, Codec::Lossless, false}}) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(codecs[i].codec, c);
+        EXPECT_EQ(codecs[i].hasQuality, quality);
         ASSERT_TRUE(Encoder::create(c, 160, 120, 50, enc));
         Frame bad = testPicture(160, 120);
         bad.data.resize(10);
         std::vector<uint8_t> out;
         bool key;
-        EXPECT_FALSE(enc->encode(bad, out, key)) << int(c);
+        EXPECT_FALSE(enc->encode(bad, out, key));
         // A picture of another size is scaled to the stream's size.
         ASSERT_TRUE(enc->encode(testPicture(320, 240), out, key));
         Decoded d;

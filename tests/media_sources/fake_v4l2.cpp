@@ -18,18 +18,21 @@
 #include <vector>
 
 namespace fakecam {
+
+Knobs knobs;
+
 namespace {
 
 constexpr int64_t kFramePeriodUs = 10000;  // 100 fps: tests stay short
 constexpr uint32_t kFrameBytes = kWidth * kHeight * 2;
 constexpr uint32_t kExposureId = V4L2_CID_EXPOSURE_ABSOLUTE;
+constexpr int kNotMine = -2;  // an ioctl handler leaves the request to the next one
 
 struct State {
     std::recursive_mutex mutex;
     std::set<int> fds;
-    bool unplugged = false, busy = false, streaming = false;
-    int64_t lagUs = 0, brightness = 0, nextFrameUs = 0;
-    int opens = 0;
+    bool streaming = false;
+    int64_t nextFrameUs = 0;
     uint32_t sequence = 0;
     std::vector<std::vector<uint8_t>> buffers;
     std::deque<uint32_t> queued, done;
@@ -62,10 +65,9 @@ void produce()
     while (state.streaming && state.nextFrameUs <= now && !state.queued.empty()) {
         const uint32_t index = state.queued.front();
         state.queued.pop_front();
-        std::fill(state.buffers[index].begin(), state.buffers[index].end(), uint8_t(state.sequence));
-        state.stamps[index] = state.nextFrameUs - state.lagUs;
+        std::fill(state.buffers[index].begin(), state.buffers[index].end(), uint8_t(state.sequence++));
+        state.stamps[index] = state.nextFrameUs - knobs.lagUs;
         state.done.push_back(index);
-        ++state.sequence;
         state.nextFrameUs += kFramePeriodUs;
     }
     if (state.nextFrameUs < now - kFramePeriodUs)  // no free buffer: frames are dropped
@@ -78,78 +80,99 @@ int fail(int err)
     return -1;
 }
 
-int enumerate(unsigned long request, void* arg)
+// The camera's description: YUYV (and H.264, which is not ours) at one size, 100 or 30 fps.
+int describe(unsigned long request, void* arg)
 {
-    switch (request) {
-    case VIDIOC_ENUM_FMT: {
+    if (request == VIDIOC_QUERYCAP) {
+        auto* caps = static_cast<v4l2_capability*>(arg);
+        *caps = {};
+        std::strcpy(reinterpret_cast<char*>(caps->driver), "fakecam");
+        std::strcpy(reinterpret_cast<char*>(caps->card), "Fake Camera");
+        caps->version = 0x060104;
+        caps->device_caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
+        caps->capabilities = caps->device_caps | V4L2_CAP_DEVICE_CAPS;
+    } else if (request == VIDIOC_ENUM_FMT) {
         auto* d = static_cast<v4l2_fmtdesc*>(arg);
-        const uint32_t formats[] = {V4L2_PIX_FMT_YUYV, V4L2_PIX_FMT_H264};  // the second is not ours
         if (d->index >= 2)
             return fail(EINVAL);
-        d->pixelformat = formats[d->index];
+        d->pixelformat = d->index ? V4L2_PIX_FMT_H264 : V4L2_PIX_FMT_YUYV;
         std::strcpy(reinterpret_cast<char*>(d->description), d->index ? "H.264" : "YUYV 4:2:2");
-        return 0;
-    }
-    case VIDIOC_ENUM_FRAMESIZES: {
+    } else if (request == VIDIOC_ENUM_FRAMESIZES) {
         auto* s = static_cast<v4l2_frmsizeenum*>(arg);
         if (s->index > 0)
             return fail(EINVAL);
         s->type = V4L2_FRMSIZE_TYPE_DISCRETE;
         s->discrete = {kWidth, kHeight};
-        return 0;
-    }
-    case VIDIOC_ENUM_FRAMEINTERVALS: {
+    } else if (request == VIDIOC_ENUM_FRAMEINTERVALS) {
         auto* i = static_cast<v4l2_frmivalenum*>(arg);
         if (i->index > 1)
             return fail(EINVAL);
         i->type = V4L2_FRMIVAL_TYPE_DISCRETE;
         i->discrete = {1, i->index ? 30u : 100u};
-        return 0;
+    } else if (request == VIDIOC_G_PARM || request == VIDIOC_S_PARM) {
+        auto* p = static_cast<v4l2_streamparm*>(arg);
+        p->parm.capture.capability = V4L2_CAP_TIMEPERFRAME;
+        if (request == VIDIOC_G_PARM)
+            p->parm.capture.timeperframe = {1, 100};
+    } else if (request == VIDIOC_G_FMT || request == VIDIOC_S_FMT) {
+        if (request == VIDIOC_S_FMT && knobs.busy)
+            return fail(EBUSY);
+        v4l2_pix_format& pix = static_cast<v4l2_format*>(arg)->fmt.pix;
+        pix.width = kWidth;
+        pix.height = kHeight;
+        pix.pixelformat = V4L2_PIX_FMT_YUYV;
+        pix.bytesperline = kWidth * 2;
+        pix.sizeimage = kFrameBytes;
+    } else {
+        return kNotMine;
     }
-    }
-    return fail(ENOTTY);
+    return 0;
 }
 
-int controlIoctl(unsigned long request, void* arg)
+// Brightness, and an exposure that is inactive (as while the camera sets it itself).
+int controls(unsigned long request, void* arg)
 {
     if (request == VIDIOC_QUERY_EXT_CTRL) {
         auto* q = static_cast<v4l2_query_ext_ctrl*>(arg);
         const uint32_t next = q->id & ~(V4L2_CTRL_FLAG_NEXT_CTRL | V4L2_CTRL_FLAG_NEXT_COMPOUND);
-        const bool advance = q->id & V4L2_CTRL_FLAG_NEXT_CTRL;
-        const uint32_t id = !advance ? q->id : next < V4L2_CID_BRIGHTNESS ? V4L2_CID_BRIGHTNESS
-                                             : next < kExposureId          ? kExposureId
-                                                                           : 0;
+        const uint32_t id = !(q->id & V4L2_CTRL_FLAG_NEXT_CTRL) ? q->id
+                            : next < V4L2_CID_BRIGHTNESS        ? V4L2_CID_BRIGHTNESS
+                            : next < kExposureId                ? kExposureId
+                                                                : 0;
         if (id != V4L2_CID_BRIGHTNESS && id != kExposureId)
             return fail(EINVAL);
+        const bool exposure = id == kExposureId;
         *q = {};
         q->id = id;
         q->type = V4L2_CTRL_TYPE_INTEGER;
-        std::strcpy(q->name, id == kExposureId ? "Exposure (Absolute)" : "Brightness");
-        q->minimum = id == kExposureId ? 1 : -64;
-        q->maximum = id == kExposureId ? 5000 : 64;
+        std::strcpy(q->name, exposure ? "Exposure (Absolute)" : "Brightness");
+        q->minimum = exposure ? 1 : -64;
+        q->maximum = exposure ? 5000 : 64;
         q->step = 1;
-        q->flags = id == kExposureId ? V4L2_CTRL_FLAG_INACTIVE : 0;
+        q->flags = exposure ? V4L2_CTRL_FLAG_INACTIVE : 0;
         return 0;
     }
+    if (request != VIDIOC_G_CTRL && request != VIDIOC_S_CTRL)
+        return kNotMine;
     auto* c = static_cast<v4l2_control*>(arg);
     if (c->id != V4L2_CID_BRIGHTNESS)
         return c->id == kExposureId && request == VIDIOC_G_CTRL ? (c->value = 156, 0) : fail(EINVAL);
-    if (request == VIDIOC_G_CTRL) {
-        c->value = int32_t(state.brightness);
-        return 0;
-    }
-    if (c->value < -64 || c->value > 64)
+    if (request == VIDIOC_G_CTRL)
+        c->value = int32_t(knobs.brightness);
+    else if (c->value < -64 || c->value > 64)
         return fail(ERANGE);
-    state.brightness = c->value;
+    else
+        knobs.brightness = c->value;
     return 0;
 }
 
-int streamIoctl(unsigned long request, void* arg)
+int stream(unsigned long request, void* arg)
 {
+    auto* b = static_cast<v4l2_buffer*>(arg);
     switch (request) {
     case VIDIOC_REQBUFS: {
         auto* r = static_cast<v4l2_requestbuffers*>(arg);
-        if (state.busy)
+        if (knobs.busy)
             return fail(EBUSY);
         r->count = std::min<uint32_t>(r->count, 4);
         state.buffers.assign(r->count, std::vector<uint8_t>(kFrameBytes));
@@ -158,168 +181,76 @@ int streamIoctl(unsigned long request, void* arg)
         state.done.clear();
         return 0;
     }
-    case VIDIOC_QUERYBUF: {
-        auto* b = static_cast<v4l2_buffer*>(arg);
+    case VIDIOC_QUERYBUF:
         if (b->index >= state.buffers.size())
             return fail(EINVAL);
         b->length = kFrameBytes;
         b->m.offset = b->index * kFrameBytes;
         return 0;
-    }
-    case VIDIOC_QBUF:
-        state.queued.push_back(static_cast<v4l2_buffer*>(arg)->index);
-        return 0;
-    case VIDIOC_DQBUF: {
+    case VIDIOC_QBUF: state.queued.push_back(b->index); return 0;
+    case VIDIOC_DQBUF:
         produce();
         if (state.done.empty())
             return fail(EAGAIN);
-        auto* b = static_cast<v4l2_buffer*>(arg);
         b->index = state.done.front();
         state.done.pop_front();
         b->bytesused = kFrameBytes;
         b->flags = V4L2_BUF_FLAG_TIMESTAMP_MONOTONIC;
         b->timestamp = {time_t(state.stamps[b->index] / 1000000), suseconds_t(state.stamps[b->index] % 1000000)};
         return 0;
-    }
     case VIDIOC_STREAMON:
         state.streaming = true;
         state.nextFrameUs = nowUs();
         return 0;
-    case VIDIOC_STREAMOFF:
-        state.streaming = false;
-        return 0;
+    case VIDIOC_STREAMOFF: state.streaming = false; return 0;
     }
     return fail(ENOTTY);
 }
 
-int formatIoctl(unsigned long request, void* arg)
+int handleIoctl(unsigned long request, void* arg)
 {
-    if (request == VIDIOC_G_PARM || request == VIDIOC_S_PARM) {
-        auto* p = static_cast<v4l2_streamparm*>(arg);
-        p->parm.capture.capability = V4L2_CAP_TIMEPERFRAME;
-        if (request == VIDIOC_G_PARM)
-            p->parm.capture.timeperframe = {1, 100};
-        return 0;
-    }
-    auto* f = static_cast<v4l2_format*>(arg);
-    if (request == VIDIOC_S_FMT && state.busy)
-        return fail(EBUSY);
-    f->fmt.pix.width = kWidth;
-    f->fmt.pix.height = kHeight;
-    f->fmt.pix.pixelformat = V4L2_PIX_FMT_YUYV;
-    f->fmt.pix.bytesperline = kWidth * 2;
-    f->fmt.pix.sizeimage = kFrameBytes;
-    return 0;
+    std::lock_guard lock(state.mutex);
+    if (knobs.unplugged)
+        return fail(ENODEV);
+    for (auto handler : {describe, controls, stream})
+        if (const int ret = handler(request, arg); ret != kNotMine)
+            return ret;
+    return fail(ENOTTY);
+}
+
+int openFake()
+{
+    std::lock_guard lock(state.mutex);
+    if (knobs.unplugged)
+        return fail(ENOENT);
+    const int fd = real<int (*)(const char*, int, ...)>("open")("/dev/null", O_RDWR | O_CLOEXEC);
+    state.fds.insert(fd);
+    ++knobs.opens;
+    return fd;
+}
+
+int pollFake()
+{
+    std::lock_guard lock(state.mutex);
+    if (knobs.unplugged)
+        return POLLERR;
+    produce();
+    return state.done.empty() ? 0 : POLLIN;
 }
 
 }  // namespace
 
 void reset()
 {
-    std::lock_guard lock(state.mutex);
-    state.unplugged = state.busy = false;
-    state.lagUs = 0;
-    state.brightness = 0;
-    state.opens = 0;
-}
-
-void setUnplugged(bool unplugged)
-{
-    std::lock_guard lock(state.mutex);
-    state.unplugged = unplugged;
-    if (unplugged)
-        state.streaming = false;
-}
-
-void setBusy(bool busy)
-{
-    std::lock_guard lock(state.mutex);
-    state.busy = busy;
-}
-
-void setTimestampLagUs(int64_t lag)
-{
-    std::lock_guard lock(state.mutex);
-    state.lagUs = lag;
-}
-
-int64_t brightness()
-{
-    std::lock_guard lock(state.mutex);
-    return state.brightness;
-}
-
-int openCount()
-{
-    std::lock_guard lock(state.mutex);
-    return state.opens;
-}
-
-int handleIoctl(unsigned long request, void* arg)
-{
-    std::lock_guard lock(state.mutex);
-    if (state.unplugged)
-        return fail(ENODEV);
-    switch (request) {
-    case VIDIOC_QUERYCAP: {
-        auto* caps = static_cast<v4l2_capability*>(arg);
-        *caps = {};
-        std::strcpy(reinterpret_cast<char*>(caps->driver), "fakecam");
-        std::strcpy(reinterpret_cast<char*>(caps->card), "Fake Camera");
-        caps->version = 0x060104;
-        caps->capabilities = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING | V4L2_CAP_DEVICE_CAPS;
-        caps->device_caps = V4L2_CAP_VIDEO_CAPTURE | V4L2_CAP_STREAMING;
-        return 0;
-    }
-    case VIDIOC_ENUM_FMT:
-    case VIDIOC_ENUM_FRAMESIZES:
-    case VIDIOC_ENUM_FRAMEINTERVALS: return enumerate(request, arg);
-    case VIDIOC_QUERY_EXT_CTRL:
-    case VIDIOC_G_CTRL:
-    case VIDIOC_S_CTRL: return controlIoctl(request, arg);
-    case VIDIOC_G_FMT:
-    case VIDIOC_S_FMT:
-    case VIDIOC_G_PARM:
-    case VIDIOC_S_PARM: return formatIoctl(request, arg);
-    case VIDIOC_QUERYMENU: return fail(EINVAL);
-    }
-    return streamIoctl(request, arg);
-}
-
-void* bufferAt(size_t offset)
-{
-    std::lock_guard lock(state.mutex);
-    const size_t index = offset / kFrameBytes;
-    return index < state.buffers.size() ? state.buffers[index].data() : MAP_FAILED;
-}
-
-bool isFakeBuffer(void* p)
-{
-    std::lock_guard lock(state.mutex);
-    return std::any_of(state.buffers.begin(), state.buffers.end(), [&](auto& b) { return b.data() == p; });
-}
-
-int openFake()
-{
-    std::lock_guard lock(state.mutex);
-    if (state.unplugged)
-        return fail(ENOENT);
-    const int fd = real<int (*)(const char*, int, ...)>("open")("/dev/null", O_RDWR | O_CLOEXEC);
-    state.fds.insert(fd);
-    ++state.opens;
-    return fd;
-}
-
-int pollFake(int fd)
-{
-    std::lock_guard lock(state.mutex);
-    if (state.unplugged)
-        return POLLERR;
-    produce();
-    return state.done.empty() ? 0 : POLLIN;
+    knobs.unplugged = knobs.busy = false;
+    knobs.lagUs = knobs.brightness = 0;
+    knobs.opens = 0;
 }
 
 }  // namespace fakecam
+
+using fakecam::real;
+using fakecam::state;
 
 // The interposed calls: the fake device's path and descriptors, everything else to the C library.
 extern "C" int open(const char* path, int flags, ...)
@@ -330,7 +261,7 @@ extern "C" int open(const char* path, int flags, ...)
     va_start(args, flags);
     const mode_t mode = (flags & O_CREAT) ? mode_t(va_arg(args, int)) : 0;
     va_end(args);
-    return fakecam::real<int (*)(const char*, int, ...)>("open")(path, flags, mode);
+    return real<int (*)(const char*, int, ...)>("open")(path, flags, mode);
 }
 
 extern "C" int ioctl(int fd, unsigned long request, ...)
@@ -341,21 +272,27 @@ extern "C" int ioctl(int fd, unsigned long request, ...)
     va_end(args);
     if (fakecam::isFake(fd))
         return fakecam::handleIoctl(request, arg);
-    return fakecam::real<int (*)(int, unsigned long, ...)>("ioctl")(fd, request, arg);
+    return real<int (*)(int, unsigned long, ...)>("ioctl")(fd, request, arg);
 }
 
 extern "C" void* mmap(void* addr, size_t length, int prot, int flags, int fd, off_t offset)
 {
-    if (fakecam::isFake(fd))
-        return fakecam::bufferAt(size_t(offset));
-    return fakecam::real<void* (*)(void*, size_t, int, int, int, off_t)>("mmap")(addr, length, prot, flags, fd, offset);
+    if (fakecam::isFake(fd)) {
+        std::lock_guard lock(state.mutex);
+        const size_t index = size_t(offset) / fakecam::kFrameBytes;
+        return index < state.buffers.size() ? state.buffers[index].data() : MAP_FAILED;
+    }
+    return real<void* (*)(void*, size_t, int, int, int, off_t)>("mmap")(addr, length, prot, flags, fd, offset);
 }
 
 extern "C" int munmap(void* addr, size_t length)
 {
-    if (fakecam::isFakeBuffer(addr))
-        return 0;
-    return fakecam::real<int (*)(void*, size_t)>("munmap")(addr, length);
+    {
+        std::lock_guard lock(state.mutex);
+        if (std::any_of(state.buffers.begin(), state.buffers.end(), [&](auto& b) { return b.data() == addr; }))
+            return 0;
+    }
+    return real<int (*)(void*, size_t)>("munmap")(addr, length);
 }
 
 // glibc declares poll's array write-only, which it is not; reading it is what poll does.
@@ -366,21 +303,21 @@ extern "C" int poll(pollfd* fds, nfds_t n, int timeout)
     if (n == 1 && fakecam::isFake(fds[0].fd)) {
         // Wait in small steps for the next frame, as a driver's poll would.
         for (int waited = 0;; waited += 2) {
-            fds[0].revents = short(fakecam::pollFake(fds[0].fd));
+            fds[0].revents = short(fakecam::pollFake());
             if (fds[0].revents || waited >= timeout)
                 return fds[0].revents ? 1 : 0;
             usleep(2000);
         }
     }
-    return fakecam::real<int (*)(pollfd*, nfds_t, int)>("poll")(fds, n, timeout);
+    return real<int (*)(pollfd*, nfds_t, int)>("poll")(fds, n, timeout);
 }
 #pragma GCC diagnostic pop
 
 extern "C" int close(int fd)
 {
     {
-        std::lock_guard lock(fakecam::state.mutex);
-        fakecam::state.fds.erase(fd);
+        std::lock_guard lock(state.mutex);
+        state.fds.erase(fd);
     }
-    return fakecam::real<int (*)(int)>("close")(fd);
+    return real<int (*)(int)>("close")(fd);
 }

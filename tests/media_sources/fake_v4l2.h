@@ -3,19 +3,24 @@
 // timestamps, a device that goes away and comes back, a busy device) without a kernel driver.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
-#include <string>
 
 namespace fakecam {
 
 constexpr const char* kPath = "/dev/kelvra-fake-video0";
 constexpr int kWidth = 320, kHeight = 240;
 
+// What a test sets or looks at; reset() puts it back.
+struct Knobs {
+    std::atomic<bool> unplugged{false};  // open fails, ioctls fail with ENODEV, poll reports POLLERR
+    std::atomic<bool> busy{false};       // S_FMT and REQBUFS fail with EBUSY, as while another program streams
+    std::atomic<int64_t> lagUs{0};       // frames carry times this far before they are handed over
+    std::atomic<int64_t> brightness{0};
+    std::atomic<int> opens{0};
+};
+extern Knobs knobs;
+
 void reset();
-void setUnplugged(bool unplugged);  // open fails, ioctls fail with ENODEV, poll reports POLLERR
-void setBusy(bool busy);            // S_FMT and REQBUFS fail with EBUSY, as while another program streams
-void setTimestampLagUs(int64_t lag);  // frames carry times this far before they are handed over
-int64_t brightness();
-int openCount();
 
 }  // namespace fakecam

@@ -40,7 +40,7 @@ bool waitForState(FrameSource& source, SourceState want)
 
 }  // namespace
 
-TEST_F(FakeCamera, ListedAndDescribed)
+TEST_F(FakeCamera, ListedDescribedAndControlled)
 {
     const auto drivers = installedDrivers();
     ASSERT_EQ(drivers.size(), 2u);
@@ -59,16 +59,10 @@ TEST_F(FakeCamera, ListedAndDescribed)
     ASSERT_EQ(formats[0].sizes.size(), 1u);
     ASSERT_EQ(formats[0].sizes[0].rates.size(), 2u);
     EXPECT_EQ(formats[0].sizes[0].rates[0].numerator, 100u);
-    const StreamFormat current = source->format();
-    EXPECT_EQ(current.width, fakecam::kWidth);
-    EXPECT_EQ(current.rate.numerator, 100u);
+    EXPECT_EQ(source->format().width, fakecam::kWidth);
+    EXPECT_EQ(source->format().rate.numerator, 100u);
     EXPECT_FALSE(source->setFormat({PixelFormat::MJPEG, 320, 240, {30, 1}}));
-}
 
-TEST_F(FakeCamera, ControlsReadAndSet)
-{
-    auto source = open();
-    ASSERT_TRUE(source);
     const auto controls = source->controls();
     ASSERT_EQ(controls.size(), 2u);
     EXPECT_EQ(controls[0].name, "Brightness");
@@ -77,7 +71,7 @@ TEST_F(FakeCamera, ControlsReadAndSet)
     EXPECT_EQ(controls[1].value, 156);
     EXPECT_TRUE(controls[1].inactive);
     ASSERT_TRUE(source->setControl(controls[0].id, 20));
-    EXPECT_EQ(fakecam::brightness(), 20);
+    EXPECT_EQ(fakecam::knobs.brightness.load(), 20);
     EXPECT_EQ(source->controls()[0].value, 20);
     Status st = source->setControl(controls[0].id, 99);
     EXPECT_EQ(st.code, -ERANGE);
@@ -88,7 +82,7 @@ TEST_F(FakeCamera, GrabsOnlyFramesTakenAfterTheRequest)
 {
     auto source = open();
     ASSERT_TRUE(source);
-    fakecam::setTimestampLagUs(25000);  // frames reach us 25 ms after they were taken
+    fakecam::knobs.lagUs = 25000;  // frames reach us 25 ms after they were taken
     uint64_t last = 0;
     for (int i = 0; i < 8; ++i) {  // a stopped source starts for the first grab
         const auto requested = std::chrono::steady_clock::now();
@@ -120,16 +114,16 @@ TEST_F(FakeCamera, LostWhenUnpluggedAndReopenedWhenBack)
     ASSERT_TRUE(source->start());
     Frame f;
     ASSERT_TRUE(source->grabFresh(f, 2s));
-    const int opens = fakecam::openCount();
-    fakecam::setUnplugged(true);
+    const int opens = fakecam::knobs.opens;
+    fakecam::knobs.unplugged = true;
     ASSERT_TRUE(waitForState(*source, SourceState::Lost));
     EXPECT_EQ(source->grabFresh(f, 100ms).code, kDeviceLost);
     EXPECT_FALSE(source->latestFrame(f, 0));
     EXPECT_TRUE(source->controls().empty());
     EXPECT_EQ(source->setControl(0x00980900, 1).code, kDeviceLost);
-    fakecam::setUnplugged(false);
+    fakecam::knobs.unplugged = false;
     ASSERT_TRUE(waitForState(*source, SourceState::Streaming));
-    EXPECT_GT(fakecam::openCount(), opens);
+    EXPECT_GT(fakecam::knobs.opens.load(), opens);
     const auto requested = std::chrono::steady_clock::now();
     Status st = source->grabFresh(f, 2s);
     ASSERT_TRUE(st) << st.message;
@@ -138,13 +132,13 @@ TEST_F(FakeCamera, LostWhenUnpluggedAndReopenedWhenBack)
 
 TEST_F(FakeCamera, BusyOrMissingCameraFailsToOpenWithAMessage)
 {
-    fakecam::setBusy(true);
+    fakecam::knobs.busy = true;
     std::unique_ptr<FrameSource> source;
     Status st = openSource({fakecam::kPath, "", ""}, source);
     EXPECT_FALSE(st);
     EXPECT_NE(st.message.find("in use"), std::string::npos) << st.message;
-    fakecam::setBusy(false);
-    fakecam::setUnplugged(true);
+    fakecam::knobs.busy = false;
+    fakecam::knobs.unplugged = true;
     st = openSource({fakecam::kPath, "", ""}, source);
     EXPECT_FALSE(st);
     EXPECT_NE(st.message.find(fakecam::kPath), std::string::npos) << st.message;

@@ -1,9 +1,14 @@
-// VideoReader on files of FFmpeg's own muxer: rate, length, frames in order, seeking, and files
-// that are missing, not video, truncated or corrupted.
-#include "avi_maker.h"
-
+// VideoReader on files of FFmpeg's own AVI muxer and of our AVI writer fed by the compressors
+// (the whole capture chain): rate, length, frames in order and upright, seeking, and files that
+// are missing, not video, truncated or corrupted.
+#include <kelvra/media/avi_writer.h>
+#include <kelvra/media/encoder.h>
 #include <kelvra/media/test_source.h>
 #include <kelvra/media/video_reader.h>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
 
 #include <gtest/gtest.h>
 
@@ -18,19 +23,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-class VideoReaderTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/kelvra-reader-XXXXXX";
-        dir_ = mkdtemp(pattern);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    std::string file(const std::string& name) const { return (dir_ / name).string(); }
-
-    fs::path dir_;
-};
+constexpr uint32_t kMicroSecPerFrame = 66666;  // 15 fps as a capture file records it
 
 std::vector<char> readAll(const std::string& path)
 {
@@ -49,8 +42,84 @@ uint64_t stampOf(const Frame& f)
     return readTestStamp(f, seq, ms) ? seq : 0;
 }
 
+// A file as the program records one: test-source pictures (capture numbers 1..frames) through our
+// compressors and AVI writer.
+bool writeCaptureFile(const std::string& path, Codec codec, PixelFormat sourceFormat, int width, int height,
+                      uint32_t microSecPerFrame, int frames)
+{
+    TestSource source;
+    std::unique_ptr<Encoder> encoder;
+    std::unique_ptr<AviWriter> writer;
+    AviWriterOptions options;
+    options.syncToDisk = false;
+    if (!source.setFormat({sourceFormat, width, height, {30, 1}}) ||
+        !Encoder::create(codec, width, height, 75, encoder) ||
+        !AviWriter::open(path, encoder->format(), microSecPerFrame, options, writer))
+        return false;
+    Frame picture;
+    std::vector<uint8_t> data;
+    bool key = false;
+    for (int i = 0; i < frames; ++i)
+        if (!source.grabFresh(picture, std::chrono::milliseconds(100)) || !encoder->encode(picture, data, key) ||
+            !writer->append(data.data(), data.size(), key))
+            return false;
+    return bool(writer->close());
+}
+
+// The same pictures laid out by another writer: FFmpeg's own AVI muxer, copying the stream.
+bool remuxWithFfmpeg(const std::string& from, const std::string& to)
+{
+    AVFormatContext *in = nullptr, *out = nullptr;
+    AVPacket* pkt = av_packet_alloc();
+    bool ok = avformat_open_input(&in, from.c_str(), nullptr, nullptr) >= 0 &&
+              avformat_find_stream_info(in, nullptr) >= 0 &&
+              avformat_alloc_output_context2(&out, nullptr, "avi", to.c_str()) >= 0;
+    AVStream* st = ok ? avformat_new_stream(out, nullptr) : nullptr;
+    ok = st && avcodec_parameters_copy(st->codecpar, in->streams[0]->codecpar) >= 0;
+    if (ok) {
+        st->time_base = in->streams[0]->time_base;
+        st->avg_frame_rate = in->streams[0]->avg_frame_rate;
+    }
+    ok = ok && avio_open(&out->pb, to.c_str(), AVIO_FLAG_WRITE) >= 0 && avformat_write_header(out, nullptr) >= 0;
+    while (ok && av_read_frame(in, pkt) >= 0) {
+        av_packet_rescale_ts(pkt, in->streams[0]->time_base, st->time_base);  // the muxer may change the base
+        ok = av_interleaved_write_frame(out, pkt) >= 0;
+    }
+    ok = ok && av_write_trailer(out) >= 0;
+    av_packet_free(&pkt);
+    avformat_close_input(&in);
+    if (out)
+        avio_closep(&out->pb);
+    avformat_free_context(out);
+    return ok;
+}
+
+// A file of FFmpeg's muxer from RGB pictures at 1e6 / microSecPerFrame frames per second.
+bool writeFfmpegAvi(const std::string& path, Codec codec, int width, int height, uint32_t microSecPerFrame, int frames)
+{
+    const std::string ours = path + ".ours";
+    return writeCaptureFile(ours, codec, PixelFormat::RGB24, width, height, microSecPerFrame, frames) &&
+           remuxWithFfmpeg(ours, path) && fs::remove(ours);
+}
+
+class VideoReaderTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char pattern[] = "/tmp/kelvra-reader-XXXXXX";
+        dir_ = mkdtemp(pattern);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    std::string file(const std::string& name) const { return (dir_ / name).string(); }
+
+    fs::path dir_;
+};
+
+class CaptureChain : public VideoReaderTest {};
+
 // Reads a file to its end the way the player does; every call must return, and the calls end.
-void readToTheEnd(const std::string& path, int bound)
+void readToTheEnd(const std::string& path)
 {
     std::unique_ptr<VideoReader> reader;
     Status st = VideoReader::open(path, reader);
@@ -59,9 +128,8 @@ void readToTheEnd(const std::string& path, int bound)
         return;
     }
     Frame f;
-    int calls = 0;
-    while ((st = reader->readNext(f)).code != kEndOfStream) {
-        ASSERT_LT(++calls, bound) << path;
+    for (int calls = 0; (st = reader->readNext(f)).code != kEndOfStream;) {
+        ASSERT_LT(++calls, 100) << path;
         if (st)
             EXPECT_EQ(f.data.size(), size_t(reader->width()) * reader->height() * 4);
         else
@@ -73,10 +141,10 @@ void readToTheEnd(const std::string& path, int bound)
 
 }  // namespace
 
-TEST_F(VideoReaderTest, ReadsRateLengthAndFramesInOrder)
+TEST_F(VideoReaderTest, ReadsInOrderAndSeeksExactly)
 {
     const std::string path = file("mjpeg.avi");
-    ASSERT_TRUE(writeTestAvi(path, Codec::MotionJpeg, 320, 240, 10, 1, 25));
+    ASSERT_TRUE(writeFfmpegAvi(path, Codec::MotionJpeg, 320, 240, 100000, 25));
     std::unique_ptr<VideoReader> reader;
     ASSERT_TRUE(VideoReader::open(path, reader));
     EXPECT_EQ(reader->width(), 320);
@@ -93,23 +161,13 @@ TEST_F(VideoReaderTest, ReadsRateLengthAndFramesInOrder)
     }
     EXPECT_EQ(reader->readNext(f).code, kEndOfStream);
     EXPECT_EQ(reader->readNext(f).code, kEndOfStream);
-}
-
-TEST_F(VideoReaderTest, SeeksExactlyAndClamps)
-{
-    const std::string path = file("seek.avi");
-    ASSERT_TRUE(writeTestAvi(path, Codec::MotionJpeg, 320, 240, 10, 1, 25));
-    std::unique_ptr<VideoReader> reader;
-    ASSERT_TRUE(VideoReader::open(path, reader));
-    Frame f;
-    struct Case {
-        int64_t target, expected;
-    };
-    for (Case c : {Case{24, 24}, {0, 0}, {12, 12}, {13, 13}, {3, 3}, {1000, 24}, {-5, 0}, {24, 24}}) {
-        ASSERT_TRUE(reader->seekToFrame(c.target)) << c.target;
-        ASSERT_TRUE(reader->readNext(f)) << c.target;
-        EXPECT_EQ(f.sequence, uint64_t(c.expected));
-        EXPECT_EQ(stampOf(f), uint64_t(c.expected + 1));
+    for (auto [target, expected] : {std::pair<int64_t, int64_t>{24, 24}, {0, 0}, {12, 12}, {13, 13}, {3, 3},
+                                    {1000, 24}, {-5, 0}, {24, 24}}) {
+        SCOPED_TRACE(target);
+        ASSERT_TRUE(reader->seekToFrame(target));
+        ASSERT_TRUE(reader->readNext(f));
+        EXPECT_EQ(f.sequence, uint64_t(expected));
+        EXPECT_EQ(stampOf(f), uint64_t(expected + 1));
     }
     // After the last frame: the end, then a seek back works again.
     EXPECT_EQ(reader->readNext(f).code, kEndOfStream);
@@ -121,42 +179,45 @@ TEST_F(VideoReaderTest, SeeksExactlyAndClamps)
     EXPECT_EQ(reader->readNext(f).code, kEndOfStream);
 }
 
-TEST_F(VideoReaderTest, FractionalRateOfMicrosecondsPerFrame)
+// Every codec at widths on and off swscale's SIMD blocks, through either writer: the exact rate,
+// every frame in order and upright, and (lossless codecs) the very pixels the test source made.
+TEST_F(CaptureChain, EveryCodecReadsBackUprightInOrder)
 {
-    // 66,666 us per frame, as a 15 fps capture file records it.
-    const std::string path = file("rate.avi");
-    ASSERT_TRUE(writeTestAvi(path, Codec::MotionJpeg, 160, 120, 1000000, 66666, 5));
-    std::unique_ptr<VideoReader> reader;
-    ASSERT_TRUE(VideoReader::open(path, reader));
-    EXPECT_NEAR(reader->framesPerSecond(), 1000000.0 / 66666, 1e-6);
-    EXPECT_EQ(reader->frameCount(), 5);
-}
-
-TEST_F(VideoReaderTest, UncompressedBottomUpAndLosslessShowUpright)
-{
-    for (auto [codec, width] : {std::pair{Codec::Uncompressed, 320}, {Codec::Uncompressed, 162}, {Codec::Lossless, 320}}) {
-        SCOPED_TRACE(std::to_string(int(codec)) + " " + std::to_string(width));
-        const std::string path = file("file.avi");
-        ASSERT_TRUE(writeTestAvi(path, codec, width, 120, 5, 1, 4));
-        std::unique_ptr<VideoReader> reader;
-        ASSERT_TRUE(VideoReader::open(path, reader));
-        EXPECT_EQ(reader->frameCount(), 4);
-        EXPECT_EQ(reader->width(), width);
-        // The very pixels the test source made, as the display format.
-        TestSource source;
-        ASSERT_TRUE(source.setFormat({PixelFormat::RGB24, width, 120, {30, 1}}));
-        FrameConverter converter;
-        for (uint64_t i = 0; i < 4; ++i) {
-            Frame original, expected, f;
-            ASSERT_TRUE(source.grabFresh(original, std::chrono::milliseconds(100)));
-            ASSERT_TRUE(reader->readNext(f));
-            EXPECT_EQ(stampOf(f), i + 1);
-            ASSERT_TRUE(converter.convert(original, PixelFormat::BGRA, expected));
-            const size_t stampBand = size_t(width) * 4 * (120 * 2 / 5);  // capture times differ
-            EXPECT_TRUE(std::equal(f.data.begin() + stampBand, f.data.end(), expected.data.begin() + stampBand));
-        }
-        EXPECT_EQ(reader->readNext(*std::make_unique<Frame>()).code, kEndOfStream);
-    }
+    constexpr int kFrames = 4, kHeight = 120;
+    for (bool ours : {false, true})
+        for (const CodecInfo& codec : availableCodecs())
+            for (int width : {320, 162}) {
+                SCOPED_TRACE(std::string(ours ? "our writer, " : "FFmpeg's muxer, ") + codec.name + ", " +
+                             std::to_string(width));
+                const std::string path = file("chain.avi");
+                fs::remove(path);
+                // Our files from YUYV pictures as cameras send them, FFmpeg's from RGB to compare pixels.
+                ASSERT_TRUE(ours ? writeCaptureFile(path, codec.codec, PixelFormat::YUYV422, width, kHeight,
+                                                    kMicroSecPerFrame, kFrames)
+                                 : writeFfmpegAvi(path, codec.codec, width, kHeight, kMicroSecPerFrame, kFrames));
+                std::unique_ptr<VideoReader> reader;
+                Status st = VideoReader::open(path, reader);
+                ASSERT_TRUE(st) << st.message;
+                EXPECT_EQ(reader->frameCount(), kFrames);
+                EXPECT_EQ(reader->width(), width);
+                EXPECT_NEAR(reader->framesPerSecond(), 1e6 / kMicroSecPerFrame, 1e-6);
+                TestSource source;
+                ASSERT_TRUE(source.setFormat({PixelFormat::RGB24, width, kHeight, {30, 1}}));
+                FrameConverter converter;
+                Frame f, original, expected;
+                for (uint64_t i = 0; i < kFrames; ++i) {
+                    ASSERT_TRUE(reader->readNext(f));
+                    EXPECT_EQ(stampOf(f), i + 1);  // upright and intact
+                    if (ours || codec.codec == Codec::MotionJpeg)
+                        continue;
+                    ASSERT_TRUE(source.grabFresh(original, std::chrono::milliseconds(100)));
+                    ASSERT_TRUE(converter.convert(original, PixelFormat::BGRA, expected));
+                    const size_t stampBand = size_t(width) * 4 * (kHeight * 2 / 5);  // capture times differ
+                    EXPECT_TRUE(
+                        std::equal(f.data.begin() + stampBand, f.data.end(), expected.data.begin() + stampBand));
+                }
+                EXPECT_EQ(reader->readNext(f).code, kEndOfStream);
+            }
 }
 
 TEST_F(VideoReaderTest, ClearErrorsForFilesItCannotRead)
@@ -187,38 +248,27 @@ TEST_F(VideoReaderTest, ClearErrorsForFilesItCannotRead)
     EXPECT_FALSE(reader);
 }
 
-TEST_F(VideoReaderTest, TruncatedFilesNeverCrashOrHang)
+TEST_F(VideoReaderTest, TruncatedOrCorruptedFilesNeverCrashOrHang)
 {
-    const std::string path = file("whole.avi");
-    ASSERT_TRUE(writeTestAvi(path, Codec::MotionJpeg, 160, 120, 10, 1, 12));
-    const std::vector<char> whole = readAll(path);
+    ASSERT_TRUE(writeFfmpegAvi(file("whole.avi"), Codec::MotionJpeg, 160, 120, 100000, 12));
+    ASSERT_TRUE(writeFfmpegAvi(file("raw.avi"), Codec::Uncompressed, 160, 120, 100000, 6));
+    const std::vector<char> whole = readAll(file("whole.avi")), raw = readAll(file("raw.avi"));
+    std::vector<std::vector<char>> damaged;
     for (size_t cut : {size_t(4), size_t(12), size_t(100), size_t(300), whole.size() / 4, whole.size() / 2,
-                       whole.size() - 200, whole.size() - 1}) {
-        SCOPED_TRACE(cut);
-        writeAll(file("cut.avi"), std::vector<char>(whole.begin(), whole.begin() + std::ptrdiff_t(cut)));
-        readToTheEnd(file("cut.avi"), 100);
-    }
-    const std::string rawPath = file("raw.avi");
-    ASSERT_TRUE(writeTestAvi(rawPath, Codec::Uncompressed, 160, 120, 10, 1, 6));
-    const std::vector<char> raw = readAll(rawPath);
-    writeAll(file("rawcut.avi"), std::vector<char>(raw.begin(), raw.begin() + std::ptrdiff_t(raw.size() * 2 / 3)));
-    readToTheEnd(file("rawcut.avi"), 100);
-}
-
-TEST_F(VideoReaderTest, CorruptedFilesNeverCrashOrHang)
-{
-    const std::string path = file("whole.avi");
-    ASSERT_TRUE(writeTestAvi(path, Codec::MotionJpeg, 160, 120, 10, 1, 12));
-    const std::vector<char> whole = readAll(path);
+                       whole.size() - 200, whole.size() - 1})
+        damaged.emplace_back(whole.begin(), whole.begin() + std::ptrdiff_t(cut));
+    damaged.emplace_back(raw.begin(), raw.begin() + std::ptrdiff_t(raw.size() * 2 / 3));
     std::mt19937 random(20261206);
     for (int round = 0; round < 40; ++round) {
-        std::vector<char> bytes = whole;
+        std::vector<char>& bytes = damaged.emplace_back(whole);
         // Early rounds hit the headers, later ones anywhere.
         const size_t span = round < 20 ? std::min<size_t>(bytes.size(), 2048) : bytes.size();
         for (int n = 0; n < 1 + round % 8; ++n)
             bytes[random() % span] = char(random());
-        writeAll(file("bad.avi"), bytes);
-        SCOPED_TRACE(round);
-        readToTheEnd(file("bad.avi"), 100);
+    }
+    for (size_t i = 0; i < damaged.size(); ++i) {
+        SCOPED_TRACE(i);
+        writeAll(file("bad.avi"), damaged[i]);
+        readToTheEnd(file("bad.avi"));
     }
 }
