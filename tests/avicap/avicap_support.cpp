@@ -8,52 +8,9 @@ extern "C" {
 #include <QDir>
 
 #include <cstdlib>
-#include <cstring>
+#include <numeric>
 
 namespace avicap_test {
-
-namespace pt = kelvra::platform::testing;
-namespace at = kelvra::avicap::testing;
-
-LRESULT send(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
-{
-    return SendMessageA(hwnd, msg, wParam, lParam);
-}
-
-CAPTUREPARMS getParms(HWND cap)
-{
-    CAPTUREPARMS p;
-    std::memset(&p, 0, sizeof p);
-    EXPECT_TRUE(send(cap, WM_CAP_GET_SEQUENCE_SETUP, sizeof p, lp(&p)));
-    return p;
-}
-
-bool setFrameTime(HWND cap, DWORD microSecPerFrame)
-{
-    CAPTUREPARMS p = getParms(cap);
-    p.dwRequestMicroSecPerFrame = microSecPerFrame;
-    return send(cap, WM_CAP_SET_SEQUENCE_SETUP, sizeof p, lp(&p)) != 0;
-}
-
-bool setCaptureFile(HWND cap, const std::string& path)
-{
-    return send(cap, WM_CAP_FILE_SET_CAPTURE_FILEA, 0, lp(path.c_str())) != 0;
-}
-
-std::string getCaptureFile(HWND cap)
-{
-    char buffer[MAX_PATH] = {};
-    EXPECT_TRUE(send(cap, WM_CAP_FILE_GET_CAPTURE_FILEA, sizeof buffer, lp(buffer)));
-    return buffer;
-}
-
-std::vector<UINT> messageIds(HWND cap)
-{
-    std::vector<UINT> ids;
-    for (const at::CapMessage& m : at::messages(cap))
-        ids.push_back(m.msg);
-    return ids;
-}
 
 void CaptureTest::SetUp()
 {
@@ -79,39 +36,24 @@ void CaptureTest::TearDown()
     at::recordMessages(false);
 }
 
-HWND CaptureTest::createCaptureWindow()
+ReadBack CaptureTest::record(const std::string& name, int frames)
 {
-    cap_ = capCreateCaptureWindowA("Capture Window", WS_CHILD | WS_VISIBLE, 22, 30, 200, 168, parent_->handle(), 0);
-    return cap_;
-}
-
-bool CaptureTest::connect(WPARAM index)
-{
-    return send(cap_, WM_CAP_DRIVER_CONNECT, index) != 0;
-}
-
-std::string CaptureTest::path(const std::string& name) const
-{
-    return QDir(dir_.path()).filePath(QString::fromStdString(name)).toStdString();
-}
-
-int CaptureTest::grab(int count)
-{
-    int ok = 0;
-    for (int i = 0; i < count; ++i)
-        ok += send(cap_, WM_CAP_SINGLE_FRAME) ? 1 : 0;
-    return ok;
+    EXPECT_TRUE(setCaptureFile(cap_, path(name)));
+    EXPECT_TRUE(send(cap_, WM_CAP_SINGLE_FRAME_OPEN)) << at::lastError(cap_);
+    EXPECT_EQ(grab(frames), frames) << at::lastError(cap_);
+    EXPECT_TRUE(send(cap_, WM_CAP_SINGLE_FRAME_CLOSE));
+    return readBack(path(name));
 }
 
 namespace {
 
 // An uncompressed AVI frame: bottom-up BGR rows padded to 4 bytes; made top-down and unpadded.
-kelvra::media::Frame rawFrame(const AVPacket* packet, int width, int height)
+media::Frame rawFrame(const AVPacket* packet, int width, int height)
 {
-    kelvra::media::Frame frame;
+    media::Frame frame;
     frame.width = width;
     frame.height = height;
-    frame.format = kelvra::media::PixelFormat::BGR24;
+    frame.format = media::PixelFormat::BGR24;
     const size_t row = size_t(width) * 3, stride = (row + 3) & ~size_t(3);
     if (size_t(packet->size) < stride * size_t(height))
         return frame;
@@ -123,19 +65,44 @@ kelvra::media::Frame rawFrame(const AVPacket* packet, int width, int height)
 
 uint64_t stampOf(const AVPacket* packet, const AVCodecParameters* par)
 {
-    kelvra::media::Frame frame;
+    media::Frame frame;
     if (par->codec_id == AV_CODEC_ID_MJPEG) {
         frame.width = par->width;
         frame.height = par->height;
-        frame.format = kelvra::media::PixelFormat::MJPEG;
+        frame.format = media::PixelFormat::MJPEG;
         frame.data.assign(packet->data, packet->data + packet->size);
     } else if (par->codec_id == AV_CODEC_ID_RAWVIDEO) {
         frame = rawFrame(packet, par->width, par->height);
     } else {
         return 0;
     }
-    kelvra::media::TestStamp stamp;
-    return kelvra::media::readTestStamp(frame, stamp) && !stamp.preview ? stamp.sequence : 0;
+    media::TestStamp stamp;
+    return media::readTestStamp(frame, stamp) && !stamp.preview ? stamp.sequence : 0;
+}
+
+// The single video stream's parameters and every packet into `out`; an error text on failure.
+std::string demux(AVFormatContext* ctx, bool stamps, ReadBack& out)
+{
+    if (avformat_find_stream_info(ctx, nullptr) < 0 || ctx->nb_streams != 1 ||
+        ctx->streams[0]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
+        return "no single video stream";
+    const AVStream* stream = ctx->streams[0];
+    out.headerFrames = stream->nb_frames;
+    out.timeBaseNum = stream->time_base.num;
+    out.timeBaseDen = stream->time_base.den;
+    out.width = stream->codecpar->width;
+    out.height = stream->codecpar->height;
+    out.codec = avcodec_get_name(stream->codecpar->codec_id);
+    AVPacket* packet = av_packet_alloc();
+    int err;
+    while ((err = av_read_frame(ctx, packet)) >= 0) {
+        ++out.packets;
+        if (stamps)
+            out.stamps.push_back(stampOf(packet, stream->codecpar));
+        av_packet_unref(packet);
+    }
+    av_packet_free(&packet);
+    return err == AVERROR_EOF ? std::string() : "av_read_frame failed: " + std::to_string(err);
 }
 
 }  // namespace
@@ -144,36 +111,10 @@ ReadBack readBack(const std::string& path, bool stamps)
 {
     ReadBack out;
     AVFormatContext* ctx = nullptr;
-    int err = avformat_open_input(&ctx, path.c_str(), nullptr, nullptr);
-    if (err < 0) {
-        out.error = "avformat_open_input failed: " + std::to_string(err);
-        return out;
-    }
-    if (avformat_find_stream_info(ctx, nullptr) < 0 || ctx->nb_streams != 1 ||
-        ctx->streams[0]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) {
-        out.error = "no single video stream";
-        avformat_close_input(&ctx);
-        return out;
-    }
-    const AVStream* stream = ctx->streams[0];
-    out.opened = true;
-    out.headerFrames = stream->nb_frames;
-    out.timeBaseNum = stream->time_base.num;
-    out.timeBaseDen = stream->time_base.den;
-    out.width = stream->codecpar->width;
-    out.height = stream->codecpar->height;
-    out.codec = avcodec_get_name(stream->codecpar->codec_id);
-    AVPacket* packet = av_packet_alloc();
-    while ((err = av_read_frame(ctx, packet)) >= 0) {
-        ++out.packets;
-        if (stamps)
-            out.stamps.push_back(stampOf(packet, stream->codecpar));
-        av_packet_unref(packet);
-    }
-    if (err != AVERROR_EOF)
-        out.error = "av_read_frame failed: " + std::to_string(err);
-    av_packet_free(&packet);
+    const int err = avformat_open_input(&ctx, path.c_str(), nullptr, nullptr);
+    out.error = err < 0 ? "avformat_open_input failed: " + std::to_string(err) : demux(ctx, stamps, out);
     avformat_close_input(&ctx);
+    EXPECT_EQ(out.error, "") << path;
     return out;
 }
 
@@ -186,9 +127,8 @@ bool rateIs(const ReadBack& file, uint32_t microSecPerFrame)
 
 std::vector<uint64_t> oneTo(uint64_t n)
 {
-    std::vector<uint64_t> v;
-    for (uint64_t i = 1; i <= n; ++i)
-        v.push_back(i);
+    std::vector<uint64_t> v(n);
+    std::iota(v.begin(), v.end(), uint64_t(1));
     return v;
 }
 
