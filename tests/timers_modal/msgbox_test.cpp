@@ -23,28 +23,17 @@ using timers_modal::TestWindow;
 
 namespace {
 
-QMessageBox& asBox(QDialog& dialog)
-{
-    auto* box = qobject_cast<QMessageBox*>(&dialog);
-    EXPECT_NE(box, nullptr);
-    return *box;
-}
-
 // Runs `steps` against the open box; if the box is still open afterwards the script closes it
 // with `fallback` so that a failed expectation cannot leave it hanging.
 kt::ModalScript onBox(std::function<void(QMessageBox&)> steps, int fallback = 0)
 {
     return [steps, fallback](QDialog& dialog, const kp::ModalInfo&) {
-        steps(asBox(dialog));
+        auto* box = qobject_cast<QMessageBox*>(&dialog);
+        ASSERT_NE(box, nullptr);
+        steps(*box);
         if (dialog.isVisible())
             dialog.done(fallback);
     };
-}
-
-void pressKey(QMessageBox& box, Qt::Key key)
-{
-    QWidget* target = box.focusWidget() ? box.focusWidget() : &box;
-    QTest::keyClick(target, key);
 }
 
 class MessageBoxTest : public ::testing::Test {
@@ -64,6 +53,7 @@ protected:
         kt::clearModalScripts();
         kt::useVirtualClock();
     }
+    int ask(UINT type) { return MessageBoxA(owner.handle(), "t", "c", type); }
 };
 
 TEST_F(MessageBoxTest, ExitQuestionLooksAsOnWindowsAndAnswersNo)
@@ -88,49 +78,39 @@ TEST_F(MessageBoxTest, ExitQuestionLooksAsOnWindowsAndAnswersNo)
     EXPECT_EQ(history[0].text, "Are you sure you want to quit ?");
 }
 
-struct ButtonCase {
-    UINT type;
-    QMessageBox::StandardButton button;
-    int id;
-};
-
+// Each kind of box shows exactly its buttons, and each button answers its id.
 TEST_F(MessageBoxTest, EveryButtonOfEveryKindAnswersItsId)
 {
-    const ButtonCase cases[] = {
-        {MB_OK, QMessageBox::Ok, IDOK},
-        {MB_OKCANCEL, QMessageBox::Ok, IDOK},
-        {MB_OKCANCEL, QMessageBox::Cancel, IDCANCEL},
-        {MB_ABORTRETRYIGNORE, QMessageBox::Abort, IDABORT},
-        {MB_ABORTRETRYIGNORE, QMessageBox::Retry, IDRETRY},
-        {MB_ABORTRETRYIGNORE, QMessageBox::Ignore, IDIGNORE},
-        {MB_YESNOCANCEL, QMessageBox::Yes, IDYES},
-        {MB_YESNOCANCEL, QMessageBox::No, IDNO},
-        {MB_YESNOCANCEL, QMessageBox::Cancel, IDCANCEL},
-        {MB_YESNO, QMessageBox::Yes, IDYES},
-        {MB_YESNO, QMessageBox::No, IDNO},
-        {MB_RETRYCANCEL, QMessageBox::Retry, IDRETRY},
-        {MB_RETRYCANCEL, QMessageBox::Cancel, IDCANCEL},
-    };
-    for (const ButtonCase& c : cases) {
-        kt::scriptModal(onBox([c](QMessageBox& box) {
-            QAbstractButton* button = box.button(c.button);
-            ASSERT_NE(button, nullptr);
-            button->click();
-        }));
-        EXPECT_EQ(MessageBoxA(owner.handle(), "t", "c", c.type), c.id)
-            << "type " << c.type << " id " << c.id;
+    using B = QMessageBox;
+    const std::pair<UINT, B::StandardButtons> kinds[] = {
+        {MB_OK, B::Ok}, {MB_OKCANCEL, B::Ok | B::Cancel}, {MB_ABORTRETRYIGNORE, B::Abort | B::Retry | B::Ignore},
+        {MB_YESNOCANCEL, B::Yes | B::No | B::Cancel}, {MB_YESNO, B::Yes | B::No}, {MB_RETRYCANCEL, B::Retry | B::Cancel}};
+    const std::pair<B::StandardButton, int> ids[] = {{B::Ok, IDOK}, {B::Cancel, IDCANCEL}, {B::Abort, IDABORT},
+        {B::Retry, IDRETRY}, {B::Ignore, IDIGNORE}, {B::Yes, IDYES}, {B::No, IDNO}};
+    for (auto [type, buttons] : kinds) {
+        for (auto [button, id] : ids) {
+            if (!buttons.testFlag(button))
+                continue;
+            SCOPED_TRACE("type " + std::to_string(type) + " id " + std::to_string(id));
+            kt::scriptModal(onBox([buttons = buttons, button = button](QMessageBox& box) {
+                EXPECT_EQ(box.standardButtons(), buttons);
+                box.button(button)->click();
+            }));
+            EXPECT_EQ(ask(type), id);
+        }
     }
 }
 
-struct KeyCase {
-    UINT type;
-    Qt::Key key;
-    int id;  // 0: the key does nothing, the box stays open
-};
-
-TEST_F(MessageBoxTest, EnterTakesTheDefaultButtonEscapeOnlyWhereWindowsHasIt)
+// Enter takes the default button; Escape and the title bar's close box answer only where the
+// box has a Cancel button (or is a lone OK), as on Windows; elsewhere the box stays open.
+TEST_F(MessageBoxTest, EnterEscapeAndTheCloseBoxAnswerAsOnWindows)
 {
-    const KeyCase cases[] = {
+    constexpr Qt::Key kCloseBox = Qt::Key_unknown;  // stands for a click on the close box
+    const struct {
+        UINT type;
+        Qt::Key key;
+        int id;  // 0: the box stays open
+    } cases[] = {
         {MB_YESNO, Qt::Key_Return, IDYES},
         {MB_YESNO | MB_DEFBUTTON2, Qt::Key_Return, IDNO},
         {MB_YESNOCANCEL | MB_DEFBUTTON3, Qt::Key_Return, IDCANCEL},
@@ -141,25 +121,23 @@ TEST_F(MessageBoxTest, EnterTakesTheDefaultButtonEscapeOnlyWhereWindowsHasIt)
         {MB_YESNOCANCEL, Qt::Key_Escape, IDCANCEL},
         {MB_RETRYCANCEL, Qt::Key_Escape, IDCANCEL},
         {MB_OK, Qt::Key_Escape, IDOK},
+        {MB_YESNO, kCloseBox, 0},
+        {MB_YESNOCANCEL, kCloseBox, IDCANCEL},
     };
-    const int stillOpen = 99;
-    for (const KeyCase& c : cases) {
-        kt::scriptModal(onBox([c](QMessageBox& box) { pressKey(box, c.key); }, stillOpen));
-        EXPECT_EQ(MessageBoxA(owner.handle(), "t", "c", c.type), c.id ? c.id : 0)
-            << "type " << c.type << " key " << c.key;
+    for (const auto& c : cases) {
+        SCOPED_TRACE("type " + std::to_string(c.type) + " key " + std::to_string(c.key));
+        bool stayedOpen = false;
+        kt::scriptModal(onBox([&](QMessageBox& box) {
+            if (c.key == kCloseBox)
+                EXPECT_EQ(box.close(), c.id != 0);
+            else
+                QTest::keyClick(box.focusWidget() ? box.focusWidget() : &box, c.key);
+            stayedOpen = box.isVisible();
+        }, IDCANCEL));
+        // A box left open is closed with IDCANCEL, which a box without Cancel does not pass on.
+        EXPECT_EQ(ask(c.type), c.id);
+        EXPECT_EQ(stayedOpen, c.id == 0);
     }
-}
-
-TEST_F(MessageBoxTest, CloseBoxOnlyWhereEscapeAnswers)
-{
-    kt::scriptModal(onBox([](QMessageBox& box) {
-        EXPECT_FALSE(box.close());
-        EXPECT_TRUE(box.isVisible());
-        box.button(QMessageBox::No)->click();
-    }));
-    EXPECT_EQ(MessageBoxA(owner.handle(), "t", "c", MB_YESNO), IDNO);
-    kt::scriptModal(onBox([](QMessageBox& box) { box.close(); }));
-    EXPECT_EQ(MessageBoxA(owner.handle(), "t", "c", MB_YESNOCANCEL), IDCANCEL);
 }
 
 TEST_F(MessageBoxTest, IconsTextAndCaptionAreTakenExactly)
@@ -186,61 +164,33 @@ TEST_F(MessageBoxTest, IconsTextAndCaptionAreTakenExactly)
     EXPECT_EQ(MessageBoxA(nullptr, "<b>driver 0</b> & \"x\"\nline 2", nullptr, MB_OK), IDOK);
 }
 
-TEST_F(MessageBoxTest, BadOwnerOrStyleFailsWithoutABox)
+// A gone owner or an unknown style fails without a box. An unanswered box in test mode is
+// closed at once: with a Cancel button it answers IDCANCEL, a Yes/No box 0 (failure), never a
+// made-up Yes or No; a scripted id the box does not offer is not passed through either.
+TEST_F(MessageBoxTest, BadCallsAndUnscriptedBoxesFail)
 {
-    HWND gone;
-    {
-        TestWindow temporary;
-        gone = temporary.handle();
-    }
+    HWND gone = TestWindow().handle();
     EXPECT_EQ(MessageBoxA(gone, "t", "c", MB_OK), 0);
-    EXPECT_EQ(MessageBoxA(owner.handle(), "t", "c", 7), 0);
+    EXPECT_EQ(ask(7), 0);
     EXPECT_TRUE(kt::modalHistory().empty());
-}
 
-// An unanswered box in test mode is closed at once: a box with a Cancel button answers
-// IDCANCEL, a Yes/No box 0 (failure), never a made-up Yes or No.
-TEST_F(MessageBoxTest, UnscriptedBoxIsClosedAndRecorded)
-{
-    EXPECT_EQ(MessageBoxA(owner.handle(), "t", "c", MB_OKCANCEL), IDCANCEL);
-    EXPECT_EQ(MessageBoxA(owner.handle(), "t", "c", MB_YESNO), 0);
+    EXPECT_EQ(ask(MB_OKCANCEL), IDCANCEL);
+    EXPECT_EQ(ask(MB_YESNO), 0);
     EXPECT_EQ(kt::unscriptedModals().size(), 2u);
-    // An id the box does not offer is not passed through either.
     kt::scriptModal(kt::answer(IDCANCEL));
-    EXPECT_EQ(MessageBoxA(owner.handle(), "t", "c", MB_YESNO), 0);
+    EXPECT_EQ(ask(MB_YESNO), 0);
 }
 
-int boxTicks = 0;
-bool tickSawBox = false;
-
-void CALLBACK countTick(HWND, UINT, UINT_PTR, DWORD)
-{
-    ++boxTicks;
-    tickSawBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr;
-}
-
-TEST_F(MessageBoxTest, TimerTicksWhileTheBoxIsOpen)
-{
-    boxTicks = 0;
-    SetTimer(owner.handle(), 1, 1000, countTick);
-    kt::scriptModal(onBox([](QMessageBox& box) {
-        kt::advanceClock(3000);
-        EXPECT_EQ(boxTicks, 3);
-        EXPECT_TRUE(tickSawBox);
-        box.done(IDNO);
-    }));
-    EXPECT_EQ(MessageBoxA(owner.handle(), "Are you sure you want to quit ?", "Exit", MB_YESNO), IDNO);
-    EXPECT_TRUE(KillTimer(owner.handle(), 1));
-}
-
-// A tick whose callback opens a box: the script answers it, and ticks go on inside it
+// A tick whose callback opens a box: the script answers it, and ticks go on inside the box
 // (re-entering the callback, as on Windows).
 int nestedDepth = 0;
 std::vector<int> nestedAnswers;
+bool tickSawBox = false;
 
 void CALLBACK askingTick(HWND hwnd, UINT, UINT_PTR, DWORD)
 {
     ++nestedDepth;
+    tickSawBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr;
     if (nestedDepth == 1)
         nestedAnswers.push_back(MessageBoxA(hwnd, "Frame late", "Capture", MB_RETRYCANCEL));
     else
@@ -248,53 +198,48 @@ void CALLBACK askingTick(HWND hwnd, UINT, UINT_PTR, DWORD)
     --nestedDepth;
 }
 
-TEST_F(MessageBoxTest, TickCallbackMayOpenABoxThatIsAnsweredAndKeepsTicking)
+TEST_F(MessageBoxTest, TicksGoOnInsideABoxOpenedByATick)
 {
     nestedAnswers.clear();
     SetTimer(owner.handle(), 1, 500, askingTick);
     kt::scriptModal(onBox([](QMessageBox& box) {
-        kt::advanceClock(500);  // one more tick, delivered inside the box
+        kt::advanceClock(1000);  // two more ticks, delivered inside the box
+        EXPECT_TRUE(tickSawBox);
         box.button(QMessageBox::Retry)->click();
     }));
     kt::advanceClock(500);
-    EXPECT_EQ(nestedAnswers, (std::vector<int>{-2, IDRETRY}));
-    EXPECT_EQ(kt::clockNowMs(), 1000u);
+    EXPECT_EQ(nestedAnswers, (std::vector<int>{-2, -2, IDRETRY}));
+    EXPECT_EQ(kt::clockNowMs(), 1500u);
+    EXPECT_TRUE(KillTimer(owner.handle(), 1));
 }
 
-// A tick destroys the box's owner while the box is open: the box goes with it, MessageBoxA
-// returns 0 and nothing is freed twice.
-std::unique_ptr<TestWindow> doomedOwner;
-
-void CALLBACK destroyOwnerTick(HWND hwnd, UINT, UINT_PTR id, DWORD)
-{
-    KillTimer(hwnd, id);
-    doomedOwner.reset();
-}
-
+// The box's owner is destroyed while the box is open, as by a tick: the box goes with it,
+// MessageBoxA returns 0 and nothing is freed twice.
 TEST_F(MessageBoxTest, OwnerDestroyedWhileTheBoxIsOpen)
 {
-    doomedOwner = std::make_unique<TestWindow>();
-    doomedOwner->widget()->show();
-    const HWND hwnd = doomedOwner->handle();
-    SetTimer(hwnd, 1, 100, destroyOwnerTick);
+    auto doomed = std::make_unique<TestWindow>();
+    doomed->widget()->show();
     bool boxWentAway = false;
-    kt::scriptModal([&boxWentAway](QDialog& dialog, const kp::ModalInfo&) {
+    kt::scriptModal([&](QDialog& dialog, const kp::ModalInfo&) {
         QPointer<QDialog> guard(&dialog);
-        kt::advanceClock(100);
+        doomed.reset();
         boxWentAway = guard.isNull();
         if (guard)
             guard->done(IDYES);
     });
-    EXPECT_EQ(MessageBoxA(hwnd, "t", "c", MB_YESNO), 0);
+    EXPECT_EQ(MessageBoxA(doomed->handle(), "t", "c", MB_YESNO), 0);
     EXPECT_TRUE(boxWentAway);
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
-// On the real clock the box's own modal loop delivers the ticks: the script leaves the box
-// open and the third tick closes it.
+// On the real clock the box's own modal loop delivers the ticks, each on its grid point or
+// after it, never before: the script leaves the box open and the third tick closes it.
+std::vector<uint64_t> realTicks;
+
 void CALLBACK closingTick(HWND, UINT, UINT_PTR, DWORD)
 {
-    if (++boxTicks == 3)
+    realTicks.push_back(kt::clockNowMs());
+    if (realTicks.size() == 3)
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
             box->done(IDNO);
 }
@@ -302,11 +247,14 @@ void CALLBACK closingTick(HWND, UINT, UINT_PTR, DWORD)
 TEST_F(MessageBoxTest, RealTimerTicksInsideTheBoxLoop)
 {
     kt::useRealClock();
-    boxTicks = 0;
+    realTicks.clear();
+    const uint64_t start = kt::clockNowMs();
     SetTimer(owner.handle(), 1, 20, closingTick);
     kt::scriptModal([](QDialog&, const kp::ModalInfo&) {});
-    EXPECT_EQ(MessageBoxA(owner.handle(), "t", "c", MB_YESNO), IDNO);
-    EXPECT_EQ(boxTicks, 3);
+    EXPECT_EQ(ask(MB_YESNO), IDNO);
+    ASSERT_EQ(realTicks.size(), 3u);
+    for (size_t k = 0; k < realTicks.size(); ++k)
+        EXPECT_GE(realTicks[k], start + 20 * (k + 1));
     EXPECT_TRUE(KillTimer(owner.handle(), 1));
 }
 

@@ -1,5 +1,5 @@
 // SetTimer/KillTimer on the virtual clock: replacement, long and short intervals, the tick grid,
-// re-entrant callbacks and windows that go away. One short run on the real clock at the end.
+// re-entrant callbacks and windows that go away.
 #include <windows.h>
 
 #include <kelvra/platform/testing.h>
@@ -7,10 +7,6 @@
 #include "test_window.h"
 
 #include <gtest/gtest.h>
-
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -39,9 +35,11 @@ void CALLBACK recordTick(HWND hwnd, UINT msg, UINT_PTR id, DWORD time)
         onTick(hwnd, id);
 }
 
-std::vector<uint64_t> tickTimes(UINT_PTR id)
+using Times = std::vector<uint64_t>;
+
+Times tickTimes(UINT_PTR id)
 {
-    std::vector<uint64_t> times;
+    Times times;
     for (const Tick& t : ticks)
         if (t.id == id)
             times.push_back(t.at);
@@ -66,9 +64,8 @@ protected:
     }
 };
 
-using Times = std::vector<uint64_t>;
-
-TEST_F(TimerTest, SameWindowAndIdReplacesTheTimerAndRestartsItsPeriod)
+// A timer is its window and id together: setting it again replaces it and restarts its period.
+TEST_F(TimerTest, WindowAndIdNameOneTimer)
 {
     EXPECT_EQ(SetTimer(hwnd, 1, 1000, recordTick), 1u);
     kt::advanceClock(700);
@@ -79,57 +76,74 @@ TEST_F(TimerTest, SameWindowAndIdReplacesTheTimerAndRestartsItsPeriod)
     kt::advanceClock(1);
     EXPECT_EQ(tickTimes(1), (Times{1700}));
 
-    // Another id, or the same id on another window, is another timer.
     TestWindow other;
     SetTimer(hwnd, 2, 500, recordTick);
     SetTimer(other.handle(), 1, 500, recordTick);
     EXPECT_EQ(kt::activeTimers(), 3u);
     kt::advanceClock(500);
     EXPECT_EQ(ticks.size(), 3u);
+
+    EXPECT_FALSE(KillTimer(hwnd, 99));
+    EXPECT_FALSE(KillTimer(nullptr, 1));
+    EXPECT_TRUE(KillTimer(hwnd, 1));
+    EXPECT_TRUE(KillTimer(hwnd, 2));
+    EXPECT_TRUE(KillTimer(other.handle(), 1));
+    kt::advanceClock(1000);
+    EXPECT_EQ(ticks.size(), 3u);
+}
+
+TEST_F(TimerTest, WindowlessTimersGetFreshIds)
+{
+    EXPECT_FALSE(KillTimer(nullptr, 12345));
+    const UINT_PTR a = SetTimer(nullptr, 0, 100, recordTick);
+    const UINT_PTR b = SetTimer(nullptr, 0, 100, recordTick);
+    EXPECT_TRUE(a != 0 && b != 0 && a != b);
+    EXPECT_EQ(SetTimer(nullptr, a, 300, recordTick), a);  // an existing id is replaced
+    const UINT_PTR unknown = a + b + 1000;
+    const UINT_PTR c = SetTimer(nullptr, unknown, 100, recordTick);  // an unknown one is not used
+    EXPECT_TRUE(c != unknown && c != a && c != b);
+    EXPECT_EQ(kt::activeTimers(), 3u);
+    kt::advanceClock(300);
+    EXPECT_EQ(tickTimes(a), (Times{300}));
+    EXPECT_EQ(tickTimes(b).size(), 3u);
+    EXPECT_EQ(ticks.front().hwnd, nullptr);
+    // A window's timer id 0 is valid; SetTimer still answers non-zero.
+    EXPECT_EQ(SetTimer(hwnd, 0, 100, recordTick), static_cast<UINT_PTR>(TRUE));
 }
 
 TEST_F(TimerTest, LongIntervalsUseTheWholeUnsigned32BitCount)
 {
-    const UINT threeBillion = 3000000000u;
-    SetTimer(hwnd, 1, threeBillion, recordTick);
-    SetTimer(hwnd, 2, 0xFFFFFFFFu, recordTick);
-    kt::advanceClock(threeBillion - 1);
+    constexpr uint64_t kThreeBillion = 3000000000u, kMax = 0xFFFFFFFFu;
+    SetTimer(hwnd, 1, UINT(kThreeBillion), recordTick);
+    SetTimer(hwnd, 2, UINT(kMax), recordTick);
+    kt::advanceClock(kThreeBillion - 1);
     EXPECT_TRUE(ticks.empty());
     kt::advanceClock(1);
-    EXPECT_EQ(tickTimes(1), (Times{threeBillion}));
-    kt::advanceClock(0xFFFFFFFFull - threeBillion - 1);
+    EXPECT_EQ(tickTimes(1), (Times{kThreeBillion}));
+    kt::advanceClock(kMax - kThreeBillion - 1);
     EXPECT_TRUE(tickTimes(2).empty());
     kt::advanceClock(1);
-    EXPECT_EQ(tickTimes(2), (Times{0xFFFFFFFFull}));
-    kt::advanceClock(2 * 3000000000ull - 0xFFFFFFFFull);
-    EXPECT_EQ(tickTimes(1), (Times{threeBillion, 2 * 3000000000ull}));
+    EXPECT_EQ(tickTimes(2), (Times{kMax}));
+    kt::advanceClock(2 * kThreeBillion - kMax);
+    EXPECT_EQ(tickTimes(1), (Times{kThreeBillion, 2 * kThreeBillion}));
     // The callback's dwTime is the tick count, which wraps like GetTickCount.
-    EXPECT_EQ(ticks.back().time, static_cast<DWORD>(2 * 3000000000ull));
+    EXPECT_EQ(ticks.back().time, static_cast<DWORD>(2 * kThreeBillion));
 }
 
-TEST_F(TimerTest, IntervalsUnderTenMillisecondsRunAtTen)
+// Intervals under USER_TIMER_MINIMUM run at it; ticks come in time order, ties in the order
+// the timers were set.
+TEST_F(TimerTest, ShortIntervalsRunAtTenAndTicksComeInOrder)
 {
-    SetTimer(hwnd, 1, 0, recordTick);
-    SetTimer(hwnd, 2, 1, recordTick);
-    SetTimer(hwnd, 3, 9, recordTick);
-    SetTimer(hwnd, 4, USER_TIMER_MINIMUM, recordTick);
-    SetTimer(hwnd, 5, 11, recordTick);
+    const UINT intervals[] = {0, 1, 9, USER_TIMER_MINIMUM, 11};
+    for (UINT_PTR id = 1; id <= 5; ++id)
+        SetTimer(hwnd, id, intervals[id - 1], recordTick);
     kt::advanceClock(30);
-    for (UINT_PTR id = 1; id <= 4; ++id)
-        EXPECT_EQ(tickTimes(id), (Times{10, 20, 30})) << "id " << id;
-    EXPECT_EQ(tickTimes(5), (Times{11, 22}));
-}
-
-TEST_F(TimerTest, TicksOfSeveralTimersComeInTimeOrderTiesInArmingOrder)
-{
-    SetTimer(hwnd, 1, 300, recordTick);
-    SetTimer(hwnd, 2, 500, recordTick);
-    kt::advanceClock(1000);
     std::vector<std::pair<UINT_PTR, uint64_t>> order;
     for (const Tick& t : ticks)
         order.emplace_back(t.id, t.at);
     const std::vector<std::pair<UINT_PTR, uint64_t>> expected = {
-        {1, 300}, {2, 500}, {1, 600}, {1, 900}, {2, 1000}};
+        {1, 10}, {2, 10}, {3, 10}, {4, 10}, {5, 11}, {1, 20}, {2, 20}, {3, 20}, {4, 20}, {5, 22},
+        {1, 30}, {2, 30}, {3, 30}, {4, 30}};
     EXPECT_EQ(order, expected);
 }
 
@@ -163,8 +177,7 @@ TEST_F(TimerTest, ClockAdvancedInsideACallbackDeliversNestedTicks)
     int depth = 0;
     std::vector<int> depths;
     onTick = [&](HWND, UINT_PTR) {
-        ++depth;
-        depths.push_back(depth);
+        depths.push_back(++depth);
         if (ticks.size() == 1)
             kt::advanceClock(2500);
         --depth;
@@ -177,9 +190,8 @@ TEST_F(TimerTest, ClockAdvancedInsideACallbackDeliversNestedTicks)
 
 TEST_F(TimerTest, CallbacksMayKillOrReplaceTimers)
 {
-    SetTimer(hwnd, 1, 1000, recordTick);
-    SetTimer(hwnd, 2, 1000, recordTick);
-    SetTimer(hwnd, 3, 1000, recordTick);
+    for (UINT_PTR id = 1; id <= 3; ++id)
+        SetTimer(hwnd, id, 1000, recordTick);
     onTick = [&](HWND w, UINT_PTR id) {
         if (id == 1) {
             EXPECT_TRUE(KillTimer(w, 1));   // itself
@@ -196,37 +208,15 @@ TEST_F(TimerTest, CallbacksMayKillOrReplaceTimers)
     EXPECT_EQ(kt::activeTimers(), 1u);
 }
 
-TEST_F(TimerTest, KillTimerOfAnUnknownTimerFails)
-{
-    EXPECT_FALSE(KillTimer(hwnd, 99));
-    EXPECT_FALSE(KillTimer(nullptr, 12345));
-    SetTimer(hwnd, 1, 100, recordTick);
-    EXPECT_FALSE(KillTimer(nullptr, 1));  // the key is window and id together
-    EXPECT_TRUE(KillTimer(hwnd, 1));
-    kt::advanceClock(1000);
-    EXPECT_TRUE(ticks.empty());
-}
-
-TEST_F(TimerTest, WithoutACallbackTheWindowGetsWmTimer)
-{
-    SetTimer(hwnd, 7, 250, nullptr);
-    kt::advanceClock(500);
-    ASSERT_EQ(window->sent.size(), 2u);
-    for (const auto& s : window->sent) {
-        EXPECT_EQ(s.msg, static_cast<UINT>(WM_TIMER));
-        EXPECT_EQ(s.wParam, 7u);
-        EXPECT_EQ(s.lParam, 0);
-    }
-}
-
-TEST_F(TimerTest, DestroyedWindowTakesItsTimersAlong)
+// Without a callback the window gets WM_TIMER; a destroyed window takes its timers along, even
+// when it goes away in the middle of a delivery round, before its own tick.
+TEST_F(TimerTest, WmTimerAndDestroyedWindows)
 {
     SetTimer(hwnd, 1, 100, recordTick);
-    SetTimer(hwnd, 2, 100, nullptr);
+    SetTimer(hwnd, 7, 100, nullptr);
     auto doomed = std::make_unique<TestWindow>();
     const HWND doomedHwnd = doomed->handle();
     SetTimer(doomedHwnd, 1, 100, recordTick);
-    // The window goes away in the middle of a delivery round, before its own tick.
     onTick = [&](HWND w, UINT_PTR) {
         if (w == hwnd)
             doomed.reset();
@@ -235,6 +225,9 @@ TEST_F(TimerTest, DestroyedWindowTakesItsTimersAlong)
     EXPECT_EQ(tickTimes(1).size(), 3u);  // only the surviving window's
     for (const Tick& t : ticks)
         EXPECT_EQ(t.hwnd, hwnd);
+    ASSERT_EQ(window->sent.size(), 3u);
+    for (const auto& s : window->sent)
+        EXPECT_TRUE(s.msg == WM_TIMER && s.wParam == 7u && s.lParam == 0);
     EXPECT_EQ(kt::activeTimers(), 2u);
 
     window.reset();
@@ -244,53 +237,6 @@ TEST_F(TimerTest, DestroyedWindowTakesItsTimersAlong)
     EXPECT_EQ(kt::activeTimers(), 0u);
     EXPECT_FALSE(KillTimer(hwnd, 1));
     EXPECT_EQ(SetTimer(hwnd, 1, 100, recordTick), 0u);  // no such window any more
-}
-
-TEST_F(TimerTest, WindowlessTimersGetFreshIds)
-{
-    const UINT_PTR a = SetTimer(nullptr, 0, 100, recordTick);
-    const UINT_PTR b = SetTimer(nullptr, 0, 100, recordTick);
-    EXPECT_NE(a, 0u);
-    EXPECT_NE(b, 0u);
-    EXPECT_NE(a, b);
-    EXPECT_EQ(SetTimer(nullptr, a, 300, recordTick), a);  // an existing id is replaced
-    const UINT_PTR unknown = a + b + 1000;
-    const UINT_PTR c = SetTimer(nullptr, unknown, 100, recordTick);  // an unknown one is not used
-    EXPECT_NE(c, unknown);
-    EXPECT_NE(c, a);
-    EXPECT_NE(c, b);
-    EXPECT_EQ(kt::activeTimers(), 3u);
-    kt::advanceClock(300);
-    EXPECT_EQ(tickTimes(a), (Times{300}));
-    EXPECT_EQ(tickTimes(b).size(), 3u);
-    EXPECT_EQ(ticks.front().hwnd, nullptr);
-    // A window's timer id 0 is valid; SetTimer still answers non-zero.
-    EXPECT_EQ(SetTimer(hwnd, 0, 100, recordTick), static_cast<UINT_PTR>(TRUE));
-}
-
-// The real clock: three 20 ms ticks arrive through the event loop. Timing is not asserted
-// beyond "they came", and a deadline keeps the test from hanging.
-TEST(RealClockTimer, TicksArriveThroughTheEventLoop)
-{
-    kt::useRealClock();
-    ticks.clear();
-    onTick = nullptr;
-    QEventLoop loop;
-    const uint64_t start = kt::clockNowMs();
-    onTick = [&loop](HWND, UINT_PTR) {
-        if (ticks.size() == 3)
-            loop.quit();
-    };
-    const UINT_PTR id = SetTimer(nullptr, 0, 20, recordTick);
-    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
-    loop.exec();
-    EXPECT_TRUE(KillTimer(nullptr, id));
-    onTick = nullptr;
-    ASSERT_EQ(ticks.size(), 3u);
-    // Each tick is on the grid or after it, never before.
-    for (size_t k = 0; k < ticks.size(); ++k)
-        EXPECT_GE(ticks[k].at, start + 20 * (k + 1));
-    kt::useVirtualClock();
 }
 
 }  // namespace
