@@ -4,22 +4,17 @@
 #include "recording.h"
 
 #include <kelvra/mciwnd/media_window.h>
-#include <kelvra/platform/testing.h>
-#include <kelvra/platform/window.h>
-
-#include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QDialog>
-#include <QTemporaryDir>
+#include <QPainter>
 #include <QTest>
 
 #include <functional>
-#include <memory>
 
 namespace {
 
-namespace kt = kelvra::platform::testing;
+using namespace player_test;
 using kelvra::mciwnd::mediaControl;
 using kelvra::platform::handleFromWidget;
 using kelvra::platform::ModalInfo;
@@ -28,17 +23,14 @@ using kelvra::platform::widgetFromHandle;
 
 using Inside = std::function<void(HWND dialog, QDialog& widget)>;
 
-class PlayerDialog : public ::testing::Test {
+class PlayerDialog : public PlayerFixture {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(dir_.isValid());
-        kt::useVirtualClock();
+        PlayerFixture::SetUp();
         kt::enableScriptedModals();
         hInst = GetModuleHandleA(nullptr);
         hwndMci = nullptr;
-        owner_ = std::make_unique<player_test::OwnerWindow>();
-        owner_->show();
         first_ = recording("first.avi");
         second_ = recording("second.avi");
     }
@@ -47,18 +39,9 @@ protected:
         EXPECT_TRUE(kt::unscriptedModals().empty()) << "a modal window opened without an answer";
         EXPECT_TRUE(kt::timedOutModals().empty());
         EXPECT_EQ(kt::pendingModalScripts(), 0u) << "scripted answers left unused";
-        owner_.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        PlayerFixture::TearDown();
         kt::clearModalScripts();
         kt::disableScriptedModals();
-        kt::useRealClock();
-    }
-
-    std::string recording(const char* name)
-    {
-        std::string path = dir_.filePath(name).toStdString();
-        EXPECT_EQ(player_test::makeRecording(path, {.frames = 20, .fps = 10}), "");
-        return path;
     }
 
     // Runs the player from the owner window; `inside` runs in its modal loop and must end it.
@@ -94,20 +77,10 @@ protected:
     {
         int count = 0;
         for (QWidget* child : dialog->findChildren<QWidget*>())
-            if (child->isWindow() && mediaControl(handleFromWidget(child)))
-                ++count;
+            count += child->isWindow() && mediaControl(handleFromWidget(child));
         return count;
     }
 
-    static std::string title(HWND hwnd)
-    {
-        char text[MAX_PATH] = {};
-        GetWindowTextA(hwnd, text, sizeof text);
-        return text;
-    }
-
-    QTemporaryDir dir_;
-    std::unique_ptr<player_test::OwnerWindow> owner_;
     std::string first_, second_;
 };
 
@@ -118,7 +91,7 @@ TEST_F(PlayerDialog, TwoFilesTwoWindowsExitClosesTheSecondAndTheFirstGoesWithThe
         openFile(dialog, kt::chooseFile(first_));
         first = hwndMci;
         ASSERT_TRUE(IsWindow(first));
-        EXPECT_EQ(title(first), first_) << "the title is the full path";
+        EXPECT_EQ(titleOf(first), first_) << "the title is the full path";
         EXPECT_EQ(widgetFromHandle(first)->parentWidget(), &widget) << "owned by the player";
         EXPECT_TRUE(mediaControl(first)->isOpen());
 
@@ -126,7 +99,7 @@ TEST_F(PlayerDialog, TwoFilesTwoWindowsExitClosesTheSecondAndTheFirstGoesWithThe
         second = hwndMci;
         ASSERT_TRUE(IsWindow(second));
         EXPECT_NE(second, first);
-        EXPECT_EQ(title(second), second_);
+        EXPECT_EQ(titleOf(second), second_);
         EXPECT_EQ(mediaWindowsOf(&widget), 2);
 
         click(dialog, IDBACK);
@@ -138,24 +111,7 @@ TEST_F(PlayerDialog, TwoFilesTwoWindowsExitClosesTheSecondAndTheFirstGoesWithThe
     EXPECT_FALSE(IsWindow(first)) << "it goes with the dialog";
 }
 
-TEST_F(PlayerDialog, ACancelledChoiceOpensNothing)
-{
-    INT_PTR result = runPlayer([&](HWND dialog, QDialog& widget) {
-        openFile(dialog, kt::cancel());
-        EXPECT_EQ(hwndMci, nullptr);
-        EXPECT_EQ(mediaWindowsOf(&widget), 0);
-
-        openFile(dialog, kt::chooseFile(first_));
-        HWND opened = hwndMci;
-        openFile(dialog, kt::cancel());
-        EXPECT_EQ(hwndMci, opened) << "the last window stays the one Exit closes";
-        EXPECT_EQ(mediaWindowsOf(&widget), 1);
-        widget.close();  // the close box
-    });
-    EXPECT_EQ(result, 0);
-}
-
-TEST_F(PlayerDialog, EscapeAndOtherCommandsLeaveItOpenTheCloseBoxEndsIt)
+TEST_F(PlayerDialog, EscapeAndACancelledChoiceChangeNothingTheCloseBoxEndsIt)
 {
     HWND opened = nullptr;
     INT_PTR result = runPlayer([&](HWND dialog, QDialog& widget) {
@@ -166,8 +122,14 @@ TEST_F(PlayerDialog, EscapeAndOtherCommandsLeaveItOpenTheCloseBoxEndsIt)
         EXPECT_EQ(Videoplayer(dialog, WM_TIMER, 1, 0), FALSE);
         EXPECT_TRUE(widget.isVisible());
 
+        openFile(dialog, kt::cancel());
+        EXPECT_EQ(hwndMci, nullptr);
+        EXPECT_EQ(mediaWindowsOf(&widget), 0);
         openFile(dialog, kt::chooseFile(first_));
         opened = hwndMci;
+        openFile(dialog, kt::cancel());
+        EXPECT_EQ(hwndMci, opened) << "the last window stays the one Exit closes";
+        EXPECT_EQ(mediaWindowsOf(&widget), 1);
         widget.close();
     });
     EXPECT_EQ(result, 0);
@@ -187,24 +149,59 @@ TEST_F(PlayerDialog, ExitAfterTheLastWindowWasClosedByItsOwnCloseBox)
     EXPECT_EQ(runPlayer([&](HWND dialog, QDialog&) { click(dialog, IDBACK); }), 0);
 }
 
-TEST_F(PlayerDialog, ARecordingPlaysAtItsRate)
+// Offscreen windows have no frame, so the composed picture draws a plain title bar above each.
+QImage withTitleBars(const std::vector<QWidget*>& windows)
 {
-    kt::scriptModal([&](QDialog& dialog, const ModalInfo&) {
-        HWND hdlg = handleFromWidget(&dialog);
-        openFile(hdlg, kt::chooseFile(first_));
+    constexpr int kTitleBar = 22;
+    constexpr int kMargin = 16;
+    QRect area;
+    for (QWidget* w : windows)
+        area |= w->geometry().adjusted(0, -kTitleBar, 0, 0);
+    area.adjust(-kMargin, -kMargin, kMargin, kMargin);
+    QImage canvas(area.size(), QImage::Format_RGB32);
+    canvas.fill(QColor(58, 110, 165));
+    QPainter painter(&canvas);
+    painter.setPen(Qt::white);
+    for (QWidget* w : windows) {
+        QPoint at = w->geometry().topLeft() - area.topLeft();
+        QRect bar(at.x(), at.y() - kTitleBar, w->width(), kTitleBar);
+        painter.fillRect(bar, QColor(0, 0, 128));
+        painter.drawText(bar.adjusted(6, 0, -6, 0), Qt::AlignVCenter | Qt::AlignLeft, w->windowTitle());
+        painter.drawImage(at, w->grab().toImage());
+    }
+    return canvas;
+}
+
+using PlayerPictures = PlayerDialog;
+
+// The player as its menu command opens it, playing a recording at the recording's own rate.
+TEST_F(PlayerPictures, ThePlayerWithAMediaWindowShowingARecording)
+{
+    std::string garden = recording("garden.avi", {.frames = 40});
+    kt::scriptModal([&](QDialog& widget, const ModalInfo&) {
+        HWND dialog = handleFromWidget(&widget);
+        openFile(dialog, kt::chooseFile(garden));
         auto* media = mediaControl(hwndMci);
         ASSERT_NE(media, nullptr);
         media->play();
         kt::advanceClock(1000);
         EXPECT_EQ(media->position(), 10) << "10 frames in a second of a 10 fps recording";
+        kt::advanceClock(200);
+        media->stop();
+        EXPECT_EQ(shownStamp(hwndMci), 13u);
+        QWidget* window = widgetFromHandle(hwndMci);
+        saveShot(widget.grab().toImage(), "player.png");
+        saveShot(window->grab().toImage(), "media-window.png");
+        saveShot(withTitleBars({&widget, window}), "player-with-media-window.png");
         media->seek(media->length() - 1);
-        EXPECT_EQ(media->position(), 19);
-        EXPECT_TRUE(media->waitForPicture(5000));
-        EXPECT_EQ(player_test::stampOnScreen(hwndMci, 320, 240), 20u);
-        click(hdlg, IDBACK);
+        EXPECT_EQ(media->position(), 39);
+        EXPECT_EQ(shownStamp(hwndMci), 40u);
+        click(dialog, IDBACK);
     });
     EXPECT_EQ(cmdplayer(owner_->handle()), TRUE);
-    EXPECT_EQ(kt::pendingModalScripts(), 0u);
+    HWND broken = open(path("missing.avi"));
+    saveShot(withTitleBars({widgetFromHandle(broken)}), "media-window-no-device.png");
+    SendMessageA(broken, WM_CLOSE, 0, 0);
 }
 
 }  // namespace
