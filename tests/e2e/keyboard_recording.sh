@@ -29,7 +29,7 @@ start_program() {
 }
 
 # Focus starts on REC; the tab order follows the template: 9 tabs to Speed Fps, 2 more to
-# Capture Every, 8 more from there to Exit (the unit buttons take one stop, the checked one).
+# Capture Every, 11 more from there to Exit (each unit button is a tab stop).
 tabs() { for _ in $(seq "$1"); do xdotool key --delay 30 Tab; done; }
 
 type_timing() {
@@ -48,7 +48,7 @@ type_timing
 xdotool key Return
 sleep 3.5
 xdotool key Escape
-tabs 8
+tabs 11
 xdotool key space
 sleep 0.5
 xdotool key Return
