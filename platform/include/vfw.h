@@ -1,4 +1,4 @@
-// Video for Windows: the capture window (AVICAP32) and the media window (MSVFW32).
+// Video capture and playback: the capture window (AVICAP32) and the media window (MSVFW32).
 #pragma once
 #include <windows.h>
 

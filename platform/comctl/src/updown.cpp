@@ -1,5 +1,5 @@
-// The up-down control (msctls_updown32) and InitCommonControls, after Windows' and Wine's
-// comctl32: buddy, position kept in the buddy's text, arrows by mouse and keyboard.
+// The up-down control (msctls_updown32) and InitCommonControls, as Windows' comctl32 behaves:
+// buddy, position kept in the buddy's text, arrows by mouse and keyboard.
 #include <commctrl.h>
 
 #include <kelvra/platform/dialog.h>
@@ -34,7 +34,7 @@ constexpr int kDefaultMaximum = UD_MAXVAL;
 constexpr int kDefaultPosition = 1;
 
 constexpr int kFirstRepeatMs = 500;  // auto-repeat: first step at once, again after 500 ms,
-constexpr int kRepeatMs = 50;        // then every 50 ms (Wine)
+constexpr int kRepeatMs = 50;        // then every 50 ms
 constexpr int kStep = 1;
 // Scroll codes of the WM_HSCROLL/WM_VSCROLL the control sends its parent.
 constexpr WORD kScrollThumbPosition = 4;  // SB_THUMBPOSITION
@@ -296,7 +296,7 @@ void UpDown::setBuddy(HWND buddy)
         w->installEventFilter(new BuddyKeys(widget(), handle()));
 }
 
-// Wine's UPDOWN_GetBuddyInt: the whole text, separators removed, must be a number within
+// As Windows reads the buddy: the whole text, separators removed, must be a number within
 // the range; then it becomes the position. Empty text reads as 0.
 bool UpDown::readBuddy()
 {
@@ -330,7 +330,7 @@ bool UpDown::readBuddy()
     return true;
 }
 
-// Wine's UPDOWN_SetBuddyInt: decimal (or hex with base 16), thousands separators unless
+// As Windows writes the buddy: decimal (or hex with base 16), thousands separators unless
 // UDS_NOTHOUSANDS, and the text is set only when it changes.
 void UpDown::writeBuddy()
 {
