@@ -22,7 +22,6 @@
 namespace {
 
 using namespace player_test;
-namespace media = kelvra::media;
 using kelvra::mciwnd::MediaControl;
 using kelvra::mciwnd::mediaControl;
 using kelvra::platform::widgetFromHandle;
@@ -100,23 +99,21 @@ TEST_F(MediaWindowTest, SeeksAndStepsByCallKeysAndTrackbar)
     HWND hwnd = open(recording("seek.avi"));
     MediaControl* media = mediaControl(hwnd);
     QWidget* widget = widgetFromHandle(hwnd);
-    media->seek(19);
-    EXPECT_EQ(media->position(), 19);
-    EXPECT_EQ(shownStamp(hwnd), 20u) << "the last frame of the file is on screen";
-    media->step(-1);
-    EXPECT_EQ(media->position(), 18);
-    EXPECT_EQ(shownStamp(hwnd), 19u);
     media->seek(1000);
     EXPECT_EQ(media->position(), 19) << "clamped into the file";
     media->seek(-5);
     EXPECT_EQ(media->position(), 0);
+    media->step(-1);
+    EXPECT_EQ(media->position(), 0);
 
-    const std::pair<Qt::Key, int64_t> keys[] = {{Qt::Key_End, 19},     {Qt::Key_Left, 18},  {Qt::Key_Home, 0},
-                                                {Qt::Key_Right, 1},    {Qt::Key_Right, 2},  {Qt::Key_PageDown, 12},
-                                                {Qt::Key_PageUp, 2},   {Qt::Key_Left, 1}};
+    // Each step shows its own picture; End is the last frame of the file.
+    const std::pair<Qt::Key, int64_t> keys[] = {{Qt::Key_End, 19},   {Qt::Key_Left, 18},     {Qt::Key_Home, 0},
+                                                {Qt::Key_Right, 1},  {Qt::Key_Right, 2},     {Qt::Key_PageDown, 12},
+                                                {Qt::Key_PageUp, 2}, {Qt::Key_Left, 1}};
     for (const auto& [key, expected] : keys) {
         QTest::keyClick(widget, key);
         EXPECT_EQ(media->position(), expected) << "after key " << key;
+        EXPECT_EQ(shownStamp(hwnd), uint64_t(expected + 1)) << "after key " << key;
     }
     QTest::keyClick(widget, Qt::Key_Space);
     EXPECT_TRUE(media->isPlaying());
@@ -339,32 +336,25 @@ TEST_F(DamagedFiles, CutAtEveryChunkBoundary)
 
 TEST_F(DamagedFiles, HeaderFieldsAndChunkSizesAtTheirExtremes)
 {
+    auto put32 = [this](size_t at, uint32_t value, const std::string& what) {
+        Bytes bytes = whole_;
+        std::memcpy(&bytes[at], &value, sizeof value);
+        feed(bytes, what + " = " + std::to_string(value));
+    };
     const uint32_t headers[] = {media::fourcc('a', 'v', 'i', 'h'), media::fourcc('s', 't', 'r', 'h'),
                                 media::fourcc('s', 't', 'r', 'f'), media::fourcc('i', 'n', 'd', 'x'),
                                 media::fourcc('d', 'm', 'l', 'h')};
-    int variants = 0;
+    int fields = 0;
     for (const Chunk& c : chunks_) {
+        for (uint32_t size : {0u, 0xFFFFFFF0u})  // sizes that lie: nothing, or more than the file holds
+            put32(c.at + 4, size, "size of chunk at " + std::to_string(c.at));
         if (std::find(std::begin(headers), std::end(headers), c.id) == std::end(headers))
             continue;
-        for (size_t field = 0; field + 4 <= c.size && field < 64; field += 4) {
-            for (uint32_t value : {0u, 1u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
-                Bytes bytes = whole_;
-                std::memcpy(&bytes[c.at + kChunkHeader + field], &value, sizeof value);
-                feed(bytes, "field " + std::to_string(field) + " of chunk at " + std::to_string(c.at) + " = " +
-                                std::to_string(value));
-                ++variants;
-            }
-        }
+        for (size_t field = 0; field + 4 <= c.size && field < 64; field += 4, ++fields)
+            for (uint32_t value : {0u, 1u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu})
+                put32(c.at + kChunkHeader + field, value, "field " + std::to_string(field) + " of chunk at " + std::to_string(c.at));
     }
-    EXPECT_GT(variants, 50);
-    // Chunk sizes that lie: every chunk claims nothing, or more than the file holds.
-    for (const Chunk& c : chunks_) {
-        for (uint32_t value : {0u, 0xFFFFFFF0u}) {
-            Bytes bytes = whole_;
-            std::memcpy(&bytes[c.at + 4], &value, sizeof value);
-            feed(bytes, "size of chunk at " + std::to_string(c.at) + " = " + std::to_string(value));
-        }
-    }
+    EXPECT_GT(fields, 10);
 }
 
 TEST_F(DamagedFiles, RandomBytesChanged)
