@@ -98,15 +98,12 @@ protected:
     // Runs `command` (cmdquickhelp or cmdabout) with `inside` answering the dialog.
     void run(BOOL (*command)(HWND), const char* caption, const std::function<void(HWND, QDialog&)>& inside)
     {
-        bool ran = false;
-        kt::scriptModal([&](QDialog& dialog, const ModalInfo& info) {
-            ran = true;
+        kt::scriptModal([&](QDialog& dialog, const ModalInfo& info) {  // TearDown checks it was used
             EXPECT_EQ(info.caption, caption);
             EXPECT_EQ(dialog.parentWidget(), main_.get()) << "owned by the main window";
             inside(handleFromWidget(&dialog), dialog);
         });
         EXPECT_EQ(command(main_->handle()), TRUE);
-        EXPECT_TRUE(ran);
     }
 
     // Escape and other commands leave the dialog open and OK ends it; a second showing is ended
@@ -200,14 +197,10 @@ TEST_F(HelpTest, OneNonModalViewerPerBookUntilQuitCloseOrItsOwnerEndsIt)
         EXPECT_EQ(helpViewer(HELP_FILE_PATH), nullptr);
     }
 
+    // The dialog that owns it ends by DestroyWindow, which takes the viewer too.
     HWND hwnd = openHelp()->handle();
-    main_.reset();
-    EXPECT_FALSE(IsWindow(hwnd)) << "it goes with the window that owns it";
-    auto* owner = new MainWindow;  // DestroyWindow deletes it
-    ASSERT_TRUE(WinHelpA(owner->handle(), HELP_FILE_PATH, HELP_CONTENTS, 0));
-    hwnd = helpViewer(HELP_FILE_PATH)->handle();
-    EXPECT_TRUE(DestroyWindow(owner->handle()));
-    EXPECT_FALSE(IsWindow(hwnd)) << "DestroyWindow of the owner takes the viewer too";
+    EXPECT_TRUE(DestroyWindow(main_.release()->handle()));  // which deletes the window
+    EXPECT_FALSE(IsWindow(hwnd));
     EXPECT_EQ(helpViewer(HELP_FILE_PATH), nullptr);
 }
 
@@ -240,7 +233,9 @@ TEST_F(HelpTest, LinksBackAndForward)
     EXPECT_EQ(viewer->currentTopic(), "timing.html");
 }
 
-TEST_F(HelpTest, SearchFindsTextAcrossTopics)
+// The book itself: every page has a title and is reachable, every link leads to a page that
+// exists, and search finds the subjects users ask about.
+TEST_F(HelpTest, TheBookIsWholeAndSearchFindsItsSubjects)
 {
     HelpViewerControl* viewer = openHelp();
     ASSERT_NE(viewer, nullptr);
@@ -256,14 +251,6 @@ TEST_F(HelpTest, SearchFindsTextAcrossTopics)
     EXPECT_FALSE(viewer->search("POWER CUT").empty()) << "phrases, in any case";
     EXPECT_TRUE(viewer->search("xylophone-quartz").empty());
     EXPECT_TRUE(viewer->search("   ").empty());
-}
-
-// The book itself: every page has a title and is reachable, every link leads to a page that
-// exists, and the subjects users ask about are covered.
-TEST_F(HelpTest, TheBookIsWholeAndCoversItsSubjects)
-{
-    HelpViewerControl* viewer = openHelp();
-    ASSERT_NE(viewer, nullptr);
     std::vector<std::string> topics = viewer->topics();
     ASSERT_GE(topics.size(), 8u);
     EXPECT_EQ(topics.front(), "kel.html");
@@ -339,8 +326,14 @@ TEST_F(InfoDialogs, AboutShowsItsTextsAndEndsByOkOrCloseBoxNotEscape)
 
 TEST_F(HelpPictures, QuickReferenceAboutAndTheHelpViewer)
 {
-    run(cmdquickhelp, kQuickCaption, [](HWND, QDialog& dialog) { saveShot(dialog, "quick-reference.png"), dialog.close(); });
-    run(cmdabout, kAboutCaption, [](HWND, QDialog& dialog) { saveShot(dialog, "about.png"), dialog.close(); });
+    run(cmdquickhelp, kQuickCaption, [](HWND, QDialog& dialog) {
+        saveShot(dialog, "quick-reference.png");
+        dialog.close();
+    });
+    run(cmdabout, kAboutCaption, [](HWND, QDialog& dialog) {
+        saveShot(dialog, "about.png");
+        dialog.close();
+    });
     HelpViewerControl* viewer = openHelp();
     ASSERT_NE(viewer, nullptr);
     QWidget* window = widgetFromHandle(viewer->handle());
