@@ -111,29 +111,10 @@ private:
     QSize preferred_{kEmptyPictureWidth, kEmptyPictureHeight};
 };
 
-MediaHandle::~MediaHandle()
-{
-    if (owner_)
-        owner_->handleDeleted();
-}
-
-QWidget* MediaHandle::widget() const
-{
-    return owner_;
-}
-
-LRESULT MediaHandle::message(UINT msg, WPARAM wParam, LPARAM lParam)
-{
-    // WM_CLOSE destroys the window, as DefWindowProc does.
-    if (msg == WM_CLOSE && owner_) {
-        owner_->destroyWindow();
-        return 0;
-    }
-    return Window::message(msg, wParam, lParam);
-}
-
 MediaWindow::MediaWindow(QWidget* owner, DWORD style, const std::string& path)
-    : QWidget(owner, windowFlagsFor(style)), handle_(std::make_unique<MediaHandle>(this)), path_(path)
+    : QWidget(owner, windowFlagsFor(style)),
+      handle_(std::make_unique<platform::DetachedHandle>(this, this)),
+      path_(path)
 {
     setFocusPolicy(Qt::StrongFocus);
     auto* layout = new QVBoxLayout(this);
@@ -188,7 +169,6 @@ void MediaWindow::destroyWindow()
 
 void MediaWindow::handleDeleted()
 {
-    // The handle is being deleted by its new owner: let go of it without deleting it again.
     if (!handle_)
         return;
     stop();

@@ -6,7 +6,7 @@
 #include "decode_ahead.h"
 
 #include <kelvra/mciwnd/media_window.h>
-#include <kelvra/platform/window.h>
+#include <kelvra/platform/detached_handle.h>
 
 #include <QImage>
 #include <QWidget>
@@ -21,33 +21,16 @@ class QToolButton;
 namespace kelvra::mciwnd {
 
 class PictureView;
-class MediaWindow;
 
-// The window's entry in the handle table. Kept apart from the widget so that WM_CLOSE ends
-// the handle at once (IsWindow turns FALSE, as after DestroyWindow) even when the widget
-// itself can only be deleted once its own event handler has returned. Deleting the handle
-// (DestroyWindow of the window or of its owner) destroys the media window.
-class MediaHandle : public platform::Window {
-public:
-    explicit MediaHandle(MediaWindow* owner) : owner_(owner) {}
-    ~MediaHandle() override;
-    QWidget* widget() const override;
-    LRESULT message(UINT msg, WPARAM wParam, LPARAM lParam) override;
-    void detach() { owner_ = nullptr; }
-
-private:
-    MediaWindow* owner_;
-};
-
-class MediaWindow : public QWidget, public MediaControl {
+class MediaWindow : public QWidget, public MediaControl, public platform::DetachedHandle::Owner {
 public:
     MediaWindow(QWidget* owner, DWORD style, const std::string& path);
     ~MediaWindow() override;
 
     HWND handle() const;
     static MediaWindow* fromHandle(HWND hwnd);
-    void destroyWindow();  // WM_CLOSE and the close box: gone for the handle table at once
-    void handleDeleted();  // the handle was deleted from outside (DestroyWindow)
+    void destroyWindow() override;
+    void handleDeleted() override;
 
     bool isOpen() const override { return decoder_ != nullptr; }
     std::string errorText() const override { return error_; }
@@ -84,7 +67,7 @@ private:
     void copyPicture();
     void shutDown();
 
-    std::unique_ptr<MediaHandle> handle_;
+    std::unique_ptr<platform::DetachedHandle> handle_;
     std::unique_ptr<DecodeAhead> decoder_;
     std::string path_;
     std::string error_;

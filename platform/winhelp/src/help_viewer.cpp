@@ -44,28 +44,10 @@ QString excerptAround(const QString& text, qsizetype at, qsizetype length)
 
 }  // namespace
 
-HelpHandle::~HelpHandle()
-{
-    if (owner_)
-        owner_->handleDeleted();
-}
-
-QWidget* HelpHandle::widget() const
-{
-    return owner_;
-}
-
-LRESULT HelpHandle::message(UINT msg, WPARAM wParam, LPARAM lParam)
-{
-    if (msg == WM_CLOSE && owner_) {  // destroys the window, as DefWindowProc does
-        owner_->destroyWindow();
-        return 0;
-    }
-    return Window::message(msg, wParam, lParam);
-}
-
 HelpViewer::HelpViewer(QWidget* owner, const HelpLocation& location, const std::string& requested)
-    : QWidget(owner, Qt::Window), handle_(std::make_unique<HelpHandle>(this)), location_(location)
+    : QWidget(owner, Qt::Window),
+      handle_(std::make_unique<platform::DetachedHandle>(this, this)),
+      location_(location)
 {
     folder_ = QFileInfo(QString::fromStdString(location_.contents)).absolutePath();
     auto* layout = new QVBoxLayout(this);
@@ -197,7 +179,6 @@ void HelpViewer::destroyWindow()
 
 void HelpViewer::handleDeleted()
 {
-    // The handle is being deleted by its new owner: let go of it without deleting it again.
     (void)handle_.release();
     hide();
     deleteLater();

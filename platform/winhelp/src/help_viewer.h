@@ -2,7 +2,7 @@
 // and a search across every page.
 #pragma once
 
-#include <kelvra/platform/window.h>
+#include <kelvra/platform/detached_handle.h>
 #include <kelvra/winhelp/help_viewer.h>
 
 #include <QString>
@@ -19,29 +19,13 @@ class QTextBrowser;
 
 namespace kelvra::winhelp {
 
-class HelpViewer;
-
-// The viewer's handle; kept apart from the widget so that WM_CLOSE ends the handle at once.
-// Deleting the handle (DestroyWindow of the viewer or of its owner) closes the viewer.
-class HelpHandle : public platform::Window {
-public:
-    explicit HelpHandle(HelpViewer* owner) : owner_(owner) {}
-    ~HelpHandle() override;
-    QWidget* widget() const override;
-    LRESULT message(UINT msg, WPARAM wParam, LPARAM lParam) override;
-    void detach() { owner_ = nullptr; }
-
-private:
-    HelpViewer* owner_;
-};
-
-class HelpViewer : public QWidget, public HelpViewerControl {
+class HelpViewer : public QWidget, public HelpViewerControl, public platform::DetachedHandle::Owner {
 public:
     HelpViewer(QWidget* owner, const HelpLocation& location, const std::string& requested);
     ~HelpViewer() override;
 
-    void destroyWindow();
-    void handleDeleted();
+    void destroyWindow() override;
+    void handleDeleted() override;
 
     HWND handle() const override;
     bool fileFound() const override { return location_.found; }
@@ -70,7 +54,7 @@ private:
     void openHit(int row);
     void placeNear(QWidget* owner);
 
-    std::unique_ptr<HelpHandle> handle_;
+    std::unique_ptr<platform::DetachedHandle> handle_;
     HelpLocation location_;
     QString folder_;
     std::vector<Page> pages_;  // read at the first search
