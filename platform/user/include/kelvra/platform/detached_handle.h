@@ -19,8 +19,6 @@ public:
         // The handle is being deleted from outside (DestroyWindow): let go of it without
         // deleting it again, and let the widget follow.
         virtual void handleDeleted() = 0;
-        // Every message but WM_CLOSE comes here first; returning false leaves it to Window.
-        virtual bool windowMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) { return false; }
 
     protected:
         virtual ~Owner() = default;
