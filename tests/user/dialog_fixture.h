@@ -5,80 +5,71 @@
 #include <commctrl.h>
 
 #include <kelvra/platform/dialog.h>
+#include <kelvra/platform/testing.h>
 #include <kelvra/platform/window.h>
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
-#include <QCoreApplication>
-#include <QEvent>
+#include <QImage>
+#include <QTest>
 #include <QWidget>
 
-#include <array>
+#include <algorithm>
 #include <string>
 #include <vector>
 
-using kelvra::platform::BaseUnits;
+namespace kt = kelvra::platform::testing;
 using kelvra::platform::DialogItemTemplate;
 using kelvra::platform::DialogTemplate;
+using kelvra::platform::mulDiv;
 using kelvra::platform::widgetFromHandle;
+using Commands = std::vector<std::pair<int, int>>;  // (id, notification code)
 
-struct Sent {
-    HWND hwnd;
-    UINT msg;
-    WPARAM wParam;
-    LPARAM lParam;
-};
+struct Sent { UINT msg; WPARAM wParam; LPARAM lParam; };
 
 // What the recording procedure answers.
 struct ProcBehaviour {
-    INT_PTR initDialog = TRUE;   // answer to WM_INITDIALOG
-    BOOL handleClose = TRUE;     // WM_CLOSE handled (TRUE) or left to the dialog manager
-    int endOnCommand = -1;       // EndDialog(hwnd, endResult) on this command id
+    INT_PTR initDialog = TRUE;  // answer to WM_INITDIALOG
+    BOOL handleClose = TRUE;    // WM_CLOSE handled (TRUE) or left to the dialog manager
+    int endOnCommand = -1;      // this command id ends the dialog; 0: WM_INITDIALOG does
     INT_PTR endResult = 0;
-    HWND focusAtInit = nullptr;  // GetFocus() as WM_INITDIALOG returns
+    bool destroy = false;       // end it with DestroyWindow rather than EndDialog
 };
 
-inline std::vector<Sent>& sentLog()
-{
-    static std::vector<Sent> log;
-    return log;
-}
-
-inline ProcBehaviour& behaviour()
-{
-    static ProcBehaviour b;
-    return b;
-}
+inline std::vector<Sent> sentLog;
+inline ProcBehaviour behaviour;
 
 inline INT_PTR CALLBACK recordingProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    sentLog().push_back({hwnd, msg, wParam, lParam});
-    switch (msg) {
-    case WM_INITDIALOG:
-        return behaviour().initDialog;
-    case WM_CLOSE:
-        return behaviour().handleClose;
-    case WM_COMMAND:
-        if (LOWORD(wParam) == behaviour().endOnCommand) {
-            EndDialog(hwnd, behaviour().endResult);
-            return TRUE;
-        }
-        return FALSE;
-    default:
-        return FALSE;
-    }
+    sentLog.push_back({msg, wParam, lParam});
+    const ProcBehaviour b = behaviour;
+    bool end = msg == WM_INITDIALOG ? b.endOnCommand == 0 : msg == WM_COMMAND && LOWORD(wParam) == b.endOnCommand;
+    if (end)
+        b.destroy ? DestroyWindow(hwnd) : EndDialog(hwnd, b.endResult);
+    return msg == WM_INITDIALOG ? b.initDialog : msg == WM_CLOSE ? b.handleClose : end;
 }
 
+// Pixels inside `r` that differ from `background`.
+inline int inkIn(const QImage& image, const QRect& r, QRgb background)
+{
+    int ink = 0;
+    for (int y = r.top(); y <= r.bottom(); ++y)
+        for (int x = r.left(); x <= r.right(); ++x)
+            ink += image.pixel(x, y) != background;
+    return ink;
+}
+
+// Modal windows answer scripts, so no test can hang on one.
 class DialogTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         InitCommonControls();
-        sentLog().clear();
-        behaviour() = ProcBehaviour{};
+        kt::enableScriptedModals();
+        sentLog.clear();
+        behaviour = ProcBehaviour{};
     }
-
     void TearDown() override
     {
         for (auto it = created_.rbegin(); it != created_.rend(); ++it)
@@ -86,41 +77,65 @@ protected:
                 DestroyWindow(*it);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QCoreApplication::processEvents();
+        EXPECT_TRUE(kt::unscriptedModals().empty());
+        EXPECT_TRUE(kt::timedOutModals().empty());
+        kt::disableScriptedModals();
     }
-
-    HWND create(int id, HWND owner = nullptr, DLGPROC proc = recordingProc, LPARAM param = 0)
+    HWND create(int id, HWND owner = nullptr)
     {
-        HWND h = CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCE(id), owner, proc, param);
-        created_.push_back(h);
-        return h;
+        return created_.emplace_back(
+            CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCE(id), owner, recordingProc, 0));
     }
-
-    static std::string text(HWND dlg, int id)
+    // Makes `id` the active window as `dlg`, with nothing logged yet.
+    void open(int id)
+    {
+        ASSERT_TRUE(IsWindow(dlg = create(id)));
+        widgetFromHandle(dlg)->show();
+        widgetFromHandle(dlg)->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(widgetFromHandle(dlg)));
+        sentLog.clear();
+    }
+    std::string text(int id) const
     {
         char buffer[512] = {};
         GetDlgItemTextA(dlg, id, buffer, sizeof buffer);
         return buffer;
     }
-
-    static QWidget* item(HWND dlg, int id) { return widgetFromHandle(GetDlgItem(dlg, id)); }
-
-    // The commands the procedure got, as (id, notification code) pairs.
-    static std::vector<std::pair<int, int>> commands()
+    QWidget* item(int id, HWND from = nullptr) const { return widgetFromHandle(GetDlgItem(from ? from : dlg, id)); }
+    void focus(int id) const { SetFocus(GetDlgItem(dlg, id)); }
+    // A key to the focused control; answers the id of the control focused afterwards.
+    static int key(Qt::Key k)
     {
-        std::vector<std::pair<int, int>> out;
-        for (const Sent& s : sentLog())
+        QTest::keyClick(QApplication::focusWidget(), k);
+        return GetDlgCtrlID(GetFocus());
+    }
+    std::vector<int> checked(int first, int last) const
+    {
+        std::vector<int> on;
+        for (int id = first; id <= last; ++id)
+            if (IsDlgButtonChecked(dlg, id) == BST_CHECKED)
+                on.push_back(id);
+        return on;
+    }
+    static Commands commands()
+    {
+        Commands out;
+        for (const Sent& s : sentLog)
             if (s.msg == WM_COMMAND)
                 out.emplace_back(LOWORD(s.wParam), HIWORD(s.wParam));
         return out;
     }
-
     static size_t count(UINT msg)
     {
-        size_t n = 0;
-        for (const Sent& s : sentLog())
-            n += s.msg == msg;
-        return n;
+        return std::count_if(sentLog.begin(), sentLog.end(), [msg](const Sent& s) { return s.msg == msg; });
     }
 
+    HWND dlg = nullptr;
     std::vector<HWND> created_;
+};
+
+// The main window, shown and active.
+class MainDialogTest : public DialogTest {
+protected:
+    void SetUp() override { DialogTest::SetUp(); open(104); }
 };

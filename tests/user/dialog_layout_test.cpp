@@ -1,30 +1,52 @@
 // The main window's template as the dialog manager builds it: every control's id, kind, text,
-// position, order and style, and the pixels they come to.
+// position, order and style, the pixels they come to, and the texts drawn where they belong.
 #include "dialog_fixture.h"
 
+#include <QDir>
 #include <QFontMetrics>
-#include <QLineEdit>
 #include <QScreen>
 #include <QTextLayout>
 
 namespace {
 
-enum Kind { Push, MultiPush, Group, ReadOnly, Label, SunkenLabel, Number, Spinner, Unit };
+enum Kind { EdgePush, Push, MultiPush, Group, ReadOnly, EdgeReadOnly, Label, SunkenLabel, Number, Spinner, Unit };
+
+const DWORD kChild = WS_CHILD | WS_VISIBLE;
+const DWORD kBothEdges = WS_EX_CLIENTEDGE | WS_EX_STATICEDGE;
+const DWORD kSpin = UDS_SETBUDDYINT | UDS_AUTOBUDDY | UDS_HORZ | UDS_NOTHOUSANDS | WS_TABSTOP;
+const DWORD kReadOnly = WS_BORDER | ES_AUTOHSCROLL | ES_READONLY | ES_NUMBER;  // no tab stop
+
+// Each kind's class, style besides WS_CHILD | WS_VISIBLE, and extended style.
+struct KindStyle { const char* cls; DWORD style, exStyle; };
+const KindStyle kStyles[] = {
+    {"Button", BS_PUSHBUTTON | WS_TABSTOP, WS_EX_STATICEDGE},
+    {"Button", BS_PUSHBUTTON | WS_TABSTOP, 0},
+    {"Button", BS_PUSHBUTTON | WS_TABSTOP | BS_MULTILINE, 0},
+    {"Button", BS_GROUPBOX, 0},
+    {"Edit", kReadOnly, kBothEdges},
+    {"Edit", kReadOnly, WS_EX_STATICEDGE},
+    {"Static", SS_LEFT | WS_GROUP, 0},
+    {"Static", SS_LEFT | WS_GROUP | SS_SUNKEN, 0},
+    {"Edit", WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_NUMBER, kBothEdges},
+    {UPDOWN_CLASSA, kSpin, kBothEdges},
+    {"Button", BS_AUTORADIOBUTTON | BS_PUSHLIKE | BS_FLAT | WS_TABSTOP, 0},
+};
 
 struct Row {
     int id;
     Kind kind;
-    const char* text;
+    const char* text;  // nullptr: a number field, empty in the template, filled by its spinner
     int x, y, w, h;
+    DWORD extra = 0;   // style bits of this control only
 };
 
 // The main window's controls in template order.
 const Row kMainWindow[] = {
-    {1, Push, "REC", 164, 23, 46, 14},
-    {2, Push, "PAUSE", 213, 23, 46, 14},
-    {3, Push, "STOP ALL", 164, 37, 46, 14},
-    {4, Push, "RESUME", 213, 37, 46, 14},
-    {5, Push, "GRAB SINGLE FRAME", 164, 53, 95, 21},
+    {1, EdgePush, "REC", 164, 23, 46, 14},
+    {2, EdgePush, "PAUSE", 213, 23, 46, 14},
+    {3, EdgePush, "STOP ALL", 164, 37, 46, 14},
+    {4, EdgePush, "RESUME", 213, 37, 46, 14},
+    {5, EdgePush, "GRAB SINGLE FRAME", 164, 53, 95, 21},
     {6, MultiPush, "Video  Source", 172, 99, 47, 32},
     {102, Group, "Preview Video", 10, 9, 143, 129},
     {103, Group, "Video Input Controls", 157, 87, 221, 51},
@@ -37,17 +59,17 @@ const Row kMainWindow[] = {
     {115, Label, "Overlay mode is", 24, 145, 52, 11},
     {116, Label, "Status ", 25, 159, 52, 11},
     {20, Number, nullptr, 331, 26, 22, 12},
-    {123, Spinner, "", 354, 26, 19, 12},
+    {123, Spinner, "", 354, 26, 19, 12, UDS_ARROWKEYS},  // the only spinner taking arrow keys
     {21, Number, nullptr, 331, 39, 22, 12},
     {23, Spinner, "", 354, 39, 19, 12},
     {126, Label, "Speed Fps", 275, 29, 52, 11},
-    {128, ReadOnly, "", 13, 124, 51, 11},
+    {128, EdgeReadOnly, "", 13, 124, 51, 11},
     {129, SunkenLabel, "Captured frames so far !", 67, 124, 82, 11},
-    {16, Unit, "Seconds", 275, 56, 43, 10},
+    {16, Unit, "Seconds", 275, 56, 43, 10, WS_GROUP},  // one group, closed by the next WS_GROUP
     {17, Unit, "Minutes", 327, 56, 43, 10},
     {18, Unit, "Hours", 275, 69, 43, 10},
     {19, Unit, "Days", 327, 69, 43, 10},
-    {135, Group, "Timing Controls", 268, 10, 110, 75},
+    {135, Group, "Timing Controls", 268, 10, 110, 75, WS_GROUP},
     {136, Group, "", 10, 136, 143, 37},
     {137, Group, "Record Control", 158, 10, 111, 75},
     {10, Push, "CaptureFile", 172, 142, 47, 30},
@@ -58,92 +80,35 @@ const Row kMainWindow[] = {
     {15, Push, "Exit", 316, 157, 47, 15},
 };
 
-const DWORD kChild = WS_CHILD | WS_VISIBLE;
-
-// What the main window's template gives each kind of control.
-void expectStyle(const Row& row, const DialogItemTemplate& item)
+// Dialog units to pixels with the 8 pt dialog font's base units.
+QRect pixels(int x, int y, int w, int h)
 {
-    const DWORD bothEdges = WS_EX_CLIENTEDGE | WS_EX_STATICEDGE;
-    switch (row.kind) {
-    case Push:
-    case MultiPush: {
-        EXPECT_EQ(item.className, "Button");
-        DWORD style = kChild | BS_PUSHBUTTON | WS_TABSTOP | (row.kind == MultiPush ? BS_MULTILINE : 0);
-        EXPECT_EQ(item.style, style);
-        EXPECT_EQ(item.exStyle, row.id <= 5 ? DWORD(WS_EX_STATICEDGE) : 0u) << "1 to 5 have a static edge";
-        break;
-    }
-    case Group:
-        EXPECT_EQ(item.className, "Button");
-        EXPECT_EQ(item.style, kChild | BS_GROUPBOX | (row.id == 135 ? WS_GROUP : 0));
-        break;
-    case ReadOnly:
-        EXPECT_EQ(item.className, "Edit");
-        EXPECT_EQ(item.style, kChild | WS_BORDER | ES_AUTOHSCROLL | ES_READONLY | ES_NUMBER)
-            << "no tab stop";
-        EXPECT_EQ(item.exStyle, row.id == 128 ? DWORD(WS_EX_STATICEDGE) : bothEdges);
-        break;
-    case Number:
-        EXPECT_EQ(item.className, "Edit");
-        EXPECT_EQ(item.style, kChild | WS_BORDER | WS_TABSTOP | ES_AUTOHSCROLL | ES_NUMBER);
-        EXPECT_EQ(item.exStyle, bothEdges);
-        break;
-    case Label:
-    case SunkenLabel:
-        EXPECT_EQ(item.className, "Static");
-        EXPECT_EQ(item.style, kChild | SS_LEFT | WS_GROUP | (row.kind == SunkenLabel ? SS_SUNKEN : 0));
-        break;
-    case Spinner:
-        EXPECT_EQ(item.className, UPDOWN_CLASSA);
-        EXPECT_EQ(item.style, kChild | UDS_SETBUDDYINT | UDS_AUTOBUDDY | UDS_HORZ | UDS_NOTHOUSANDS |
-                                  WS_TABSTOP | (row.id == 123 ? UDS_ARROWKEYS : 0))
-            << "only spinner 123 takes the arrow keys";
-        EXPECT_EQ(item.exStyle, bothEdges);
-        break;
-    case Unit:
-        EXPECT_EQ(item.className, "Button");
-        EXPECT_EQ(item.style, kChild | BS_AUTORADIOBUTTON | BS_PUSHLIKE | BS_FLAT | WS_TABSTOP |
-                                  (row.id == 16 ? WS_GROUP : 0))
-            << "one group, opened by Seconds and closed by the next WS_GROUP";
-        break;
-    }
+    return QRect(mulDiv(x, 6, 4), mulDiv(y, 13, 8), mulDiv(w, 6, 4), mulDiv(h, 13, 8));
 }
 
-TEST(UserMainTemplate, MatchesTheLayoutTable)
+using UserMainLayout = DialogTest;
+
+TEST_F(UserMainLayout, TemplateAndControlsMatchTheLayoutTable)
 {
-    const DialogTemplate* t = kelvra::platform::findDialogTemplate(MAKEINTRESOURCE(104));
+    using kelvra::platform::findDialogTemplate;
+    const DialogTemplate* t = findDialogTemplate(MAKEINTRESOURCE(104));
     ASSERT_NE(t, nullptr);
+    EXPECT_EQ(findDialogTemplate("#104"), t);
+    EXPECT_EQ(findDialogTemplate(MAKEINTRESOURCE(105)), nullptr);
+    EXPECT_EQ(findDialogTemplate("no such template"), nullptr);
     EXPECT_EQ(t->caption, "Kelvra Time-lapse V1.2");
     EXPECT_EQ(t->fontFace, "Helv");
     EXPECT_EQ(t->pointSize, 8);
-    EXPECT_EQ((std::array{t->x, t->y, t->cx, t->cy}), (std::array{10, -4, 390, 181}));
+    EXPECT_EQ(QRect(t->x, t->y, t->cx, t->cy), QRect(10, -4, 390, 181));
     EXPECT_EQ(t->style, DS_SETFONT | DS_3DLOOK | WS_MINIMIZEBOX | WS_VISIBLE | WS_CAPTION | WS_SYSMENU)
         << "no WS_POPUP, no maximize box, no thick frame";
     EXPECT_EQ(t->exStyle, DWORD(WS_EX_CLIENTEDGE));
     ASSERT_EQ(t->items.size(), std::size(kMainWindow));
-    for (size_t i = 0; i < std::size(kMainWindow); ++i) {
-        const Row& row = kMainWindow[i];
-        const DialogItemTemplate& item = t->items[i];
-        SCOPED_TRACE("control " + std::to_string(row.id));
-        EXPECT_EQ(item.id, row.id);
-        if (row.text) {
-            EXPECT_EQ(item.text, row.text);
-        }
-        EXPECT_EQ((std::array{item.x, item.y, item.cx, item.cy}), (std::array{row.x, row.y, row.w, row.h}));
-        expectStyle(row, item);
-    }
-}
 
-class UserMainLayout : public DialogTest {};
-
-TEST_F(UserMainLayout, ControlsSitAtTheirDialogUnits)
-{
-    HWND dlg = create(104);
+    dlg = create(104);
     ASSERT_TRUE(IsWindow(dlg));
-    BaseUnits units = kelvra::platform::dialogBaseUnits(dlg);
-    // The 8 pt dialog font measures as Windows' at 96 dpi: 6 x 13.
-    EXPECT_EQ(units.x, 6);
-    EXPECT_EQ(units.y, 13);
+    kelvra::platform::BaseUnits units = kelvra::platform::dialogBaseUnits(dlg);
+    EXPECT_EQ(std::pair(units.x, units.y), std::pair(6, 13)) << "the 8 pt font as Windows' at 96 dpi";
     QWidget* w = widgetFromHandle(dlg);
     EXPECT_EQ(w->size(), QSize(585, 294)) << "390 x 181 dialog units";
     EXPECT_EQ(w->windowTitle(), "Kelvra Time-lapse V1.2");
@@ -152,114 +117,112 @@ TEST_F(UserMainLayout, ControlsSitAtTheirDialogUnits)
     EXPECT_EQ(w->minimumSize(), w->maximumSize()) << "fixed size";
     // No owner: placed from the screen's corner, frame kept on the work area.
     QRect work = w->screen()->availableGeometry();
-    EXPECT_EQ(w->geometry().left(), work.left() + kelvra::platform::mulDiv(10, 6, 4));
+    EXPECT_EQ(w->geometry().left(), work.left() + mulDiv(10, 6, 4));
     EXPECT_GE(w->geometry().top(), work.top());
 
-    for (const Row& row : kMainWindow) {
+    for (size_t i = 0; i < std::size(kMainWindow); ++i) {
+        const Row& row = kMainWindow[i];
+        const DialogItemTemplate& item = t->items[i];
         SCOPED_TRACE("control " + std::to_string(row.id));
+        EXPECT_EQ(item.id, row.id);
+        EXPECT_EQ(item.text, row.text ? row.text : "");
+        EXPECT_EQ(QRect(item.x, item.y, item.cx, item.cy), QRect(row.x, row.y, row.w, row.h));
+        EXPECT_EQ(item.className, kStyles[row.kind].cls);
+        EXPECT_EQ(item.style, kChild | kStyles[row.kind].style | row.extra);
+        EXPECT_EQ(item.exStyle, kStyles[row.kind].exStyle);
+
         HWND h = GetDlgItem(dlg, row.id);
         ASSERT_TRUE(IsWindow(h));
-        EXPECT_EQ(GetDlgCtrlID(h), row.id);
         EXPECT_EQ(GetParent(h), dlg);
-        QRect expected(kelvra::platform::mulDiv(row.x, 6, 4), kelvra::platform::mulDiv(row.y, 13, 8),
-                       kelvra::platform::mulDiv(row.w, 6, 4), kelvra::platform::mulDiv(row.h, 13, 8));
-        EXPECT_EQ(widgetFromHandle(h)->geometry(), expected);
-        if (row.text && row.kind != Spinner) {
-            EXPECT_EQ(text(dlg, row.id), row.text);
-        }
-        EXPECT_TRUE(IsWindowEnabled(h)) << "every control is enabled";
-    }
-    EXPECT_EQ(text(dlg, 21), "1") << "a spinner starts at 1 and writes it into its field";
-    EXPECT_EQ(text(dlg, 20), "1");
-}
-
-TEST_F(UserMainLayout, TextsFitTheirControls)
-{
-    // Single-line texts must not be cut: push buttons within their bevel, labels within width.
-    HWND dlg = create(104);
-    for (const Row& row : kMainWindow) {
-        if (!row.text || !*row.text || row.kind == MultiPush || row.kind == Spinner)
+        EXPECT_TRUE(IsWindowEnabled(h));
+        QWidget* c = widgetFromHandle(h);
+        EXPECT_EQ(c->geometry(), pixels(row.x, row.y, row.w, row.h));
+        if (!row.text || row.kind == Spinner)
             continue;
-        SCOPED_TRACE(row.text);
-        QWidget* w = widgetFromHandle(GetDlgItem(dlg, row.id));
-        // Push buttons lose their bevel and a pixel on each side; labels draw from edge to edge.
-        int room = w->width() - (row.kind == Push || row.kind == Unit ? 2 * 3 : row.kind == SunkenLabel ? 2 : 0);
-        EXPECT_LE(QFontMetrics(w->font()).horizontalAdvance(row.text), room);
-    }
-    // The multi-line buttons: each word fits on a line.
-    for (int id : {6, 7, 8, 9}) {
-        QWidget* w = widgetFromHandle(GetDlgItem(dlg, id));
-        for (const QString& word : QString::fromStdString(text(dlg, id)).split(' ', Qt::SkipEmptyParts))
-            EXPECT_LE(QFontMetrics(w->font()).horizontalAdvance(word), w->width() - 6) << word.toStdString();
+        EXPECT_EQ(text(row.id), row.text);
+        // Single-line texts are not cut: push buttons lose their bevel and a pixel on each side.
+        int bevel = row.kind == SunkenLabel ? 2 : row.kind == Label || row.kind == Group ? 0 : 2 * 3;
+        for (const QString& word : row.kind == MultiPush ? QString(row.text).split(' ', Qt::SkipEmptyParts)
+                                                        : QStringList{row.text})
+            EXPECT_LE(QFontMetrics(c->font()).horizontalAdvance(word), c->width() - bevel) << word.toStdString();
     }
 }
 
 TEST_F(UserMainLayout, QuickReferenceEntriesEachStartALine)
 {
-    // The quick reference lays out its entries with runs of blanks: wrapped at the label's
-    // width, every entry must begin a line of its own, as the text was written for.
-    HWND dlg = create(900);
-    struct Label {
-        int id;
-        std::vector<QString> starts;
-    };
-    const Label labels[] = {
+    // The entries are laid out with runs of blanks: wrapped at the label's width, each must
+    // begin a line of its own, and all lines must be visible.
+    dlg = create(900);
+    const std::pair<int, QStringList> labels[] = {
         {902, {"REC", "STOPALL", "PAUSE", "RESUME"}},
         {903, {"GRAB SINGLE FRAME", "CAPTURE FILE", "VIDEO PLAYER"}},
     };
-    for (const Label& l : labels) {
-        QWidget* w = item(dlg, l.id);
-        QString t = QString::fromStdString(text(dlg, l.id));
-        QTextLayout layout(t, w->font());
-        QTextOption option;
-        option.setWrapMode(QTextOption::WordWrap);
-        layout.setTextOption(option);
+    for (const auto& [id, starts] : labels) {
+        SCOPED_TRACE(id);
+        QWidget* w = item(id);
+        QString t = QString::fromStdString(text(id));
+        QTextLayout layout(t, w->font());  // wraps at word boundaries, as the label does
         layout.beginLayout();
-        std::vector<QString> starts;
+        QStringList lines;
         for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
             line.setLineWidth(w->width());
-            starts.push_back(t.mid(line.textStart(), line.textLength()).trimmed());
+            lines.push_back(t.mid(line.textStart(), line.textLength()).trimmed());
         }
         layout.endLayout();
-        ASSERT_EQ(starts.size(), l.starts.size()) << l.id;
-        int height = static_cast<int>(starts.size()) * QFontMetrics(w->font()).height();
-        EXPECT_LE(height, w->height()) << "all lines visible in label " << l.id;
-        for (size_t i = 0; i < starts.size(); ++i)
-            EXPECT_TRUE(starts[i].startsWith(l.starts[i])) << starts[i].toStdString();
+        ASSERT_EQ(lines.size(), starts.size());
+        EXPECT_LE(lines.size() * QFontMetrics(w->font()).height(), w->height());
+        for (qsizetype i = 0; i < lines.size(); ++i)
+            EXPECT_TRUE(lines[i].startsWith(starts[i])) << lines[i].toStdString();
     }
 }
 
 TEST_F(UserMainLayout, OwnedDialogsArePlacedFromTheOwnersClientArea)
 {
     HWND main = create(104);
-    QWidget* mainWidget = widgetFromHandle(main);
-    mainWidget->move(200, 150);
-    struct Expect {
-        int id;
-        int x, y;
-        QSize size;
-    };
-    // (x, y) in dialog units from the owner's client area; sizes from the templates.
-    const Expect dialogs[] = {
-        {600, 37, 127, QSize(446, 78)},
-        {200, 119, 55, QSize(270, 172)},
-        {900, 47, 0, QSize(321, 226)},
-    };
-    for (const Expect& e : dialogs) {
-        SCOPED_TRACE(e.id);
-        HWND d = create(e.id, main);
+    widgetFromHandle(main)->move(200, 150);
+    // (x, y) in dialog units from the owner's client area; sizes in their own font's units.
+    for (auto [id, x, y, size] : {std::tuple{600, 37, 127, QSize(446, 78)}, {200, 119, 55, QSize(270, 172)},
+                                  {900, 47, 0, QSize(321, 226)}}) {
+        SCOPED_TRACE(id);
+        HWND d = create(id, main);
         ASSERT_TRUE(IsWindow(d));
         QWidget* w = widgetFromHandle(d);
-        EXPECT_EQ(w->size(), e.size);
+        EXPECT_EQ(w->size(), size);
         EXPECT_EQ(GetParent(d), main) << "owned by the main window";
-        QPoint expected = mainWidget->mapToGlobal(QPoint(kelvra::platform::mulDiv(e.x, 6, 4),
-                                                         kelvra::platform::mulDiv(e.y, 13, 8)));
-        QRect work = w->screen()->availableGeometry();
-        if (expected.y() >= work.top() + 21) {
+        QPoint expected = widgetFromHandle(main)->mapToGlobal(pixels(x, y, 0, 0).topLeft());
+        if (expected.y() >= w->screen()->availableGeometry().top() + 21) {
             EXPECT_EQ(w->geometry().topLeft(), expected);
         }
         EXPECT_FALSE(IsWindowVisible(d)) << "no WS_VISIBLE: hidden until shown";
-        DestroyWindow(d);
+    }
+}
+
+TEST_F(UserMainLayout, EveryTextIsDrawnInsideItsControl)
+{
+    // Also writes the pictures to shots/ for a look.
+    for (auto [id, name] :
+         {std::pair{104, "main-104"}, {200, "about-200"}, {600, "player-600"}, {900, "quickhelp-900"}}) {
+        SCOPED_TRACE(name);
+        dlg = create(id);
+        ASSERT_TRUE(IsWindow(dlg));
+        if (id == 104) {  // the texts the program writes at start, so the picture looks as it will
+            for (auto [field, value] : {std::pair{111, "OFF"}, {112, "READY"}, {20, "15"}, {128, "0"}})
+                SetDlgItemTextA(dlg, field, value);
+            CheckDlgButton(dlg, 16, BST_CHECKED);
+        }
+        QWidget* w = widgetFromHandle(dlg);
+        w->show();
+        QCoreApplication::processEvents();
+        QImage image = w->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(image.size(), w->size());
+        QDir().mkpath(KELVRA_SOURCE_DIR "/shots");
+        image.save(QString(KELVRA_SOURCE_DIR "/shots/") + name + ".png");
+        for (const DialogItemTemplate& control : kelvra::platform::findDialogTemplate(MAKEINTRESOURCE(id))->items) {
+            if (text(control.id).empty())
+                continue;
+            QRect inside = item(control.id)->geometry().adjusted(3, 3, -3, -3);
+            EXPECT_GT(inkIn(image, inside, w->palette().window().color().rgb()), 10) << "control " << control.id;
+        }
     }
 }
 
