@@ -1,5 +1,5 @@
 // The up-down control: buddy, range, the position kept in the buddy's text and read back by
-// UDM_GETPOS (after Wine's conformance tests), arrows by mouse and keyboard.
+// UDM_GETPOS (the cases Windows answers with and without the error mark), arrows by mouse and keyboard.
 #include "dialog_fixture.h"
 
 #include <QLocale>
@@ -75,7 +75,7 @@ TEST_F(UserUpDown, GetPosReadsTheBuddyText)
     EXPECT_EQ(static_cast<LONG>(send(kSpeedSpin, UDM_GETPOS)), 25);
     SetDlgItemTextA(dlg, kSpeed, "x");
     EXPECT_EQ(static_cast<LONG>(send(kSpeedSpin, UDM_GETPOS)), 0x10000 + 25);
-    // Wine's test: range 1..40, text 50 reads as 40 with the error mark.
+    // Range 1..40: the text 50 reads as 40 with the error mark, as on Windows.
     send(kSpeedSpin, UDM_SETRANGE, 0, MAKELONG(40, 1));
     SetDlgItemTextA(dlg, kSpeed, "50");
     EXPECT_EQ(getPos(), std::pair(40, 1));
