@@ -5,12 +5,43 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <QComboBox>
 #include <QDir>
+#include <QFile>
 
 #include <cstdlib>
-#include <numeric>
 
 namespace avicap_test {
+
+bool writeFile(const std::string& path, const QByteArray& bytes)
+{
+    QFile f(QString::fromStdString(path));
+    return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QByteArray contents(const std::string& path)
+{
+    QFile f(QString::fromStdString(path));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void select(QDialog& dialog, const char* combo, const QString& text)
+{
+    QComboBox* box = child<QComboBox>(dialog, QString::fromLatin1(combo));
+    ASSERT_NE(box, nullptr);
+    const int i = box->findText(text);
+    EXPECT_GE(i, 0) << text.toStdString();
+    box->setCurrentIndex(i);
+}
+
+QString codecName(media::Codec which)
+{
+    for (const media::CodecInfo& c : media::availableCodecs())
+        if (c.codec == which)
+            return QString::fromStdString(c.name);
+    ADD_FAILURE() << "no such compressor";
+    return {};
+}
 
 void CaptureTest::SetUp()
 {
@@ -47,62 +78,29 @@ ReadBack CaptureTest::record(const std::string& name, int frames)
 
 namespace {
 
-// An uncompressed AVI frame: bottom-up BGR rows padded to 4 bytes; made top-down and unpadded.
-media::Frame rawFrame(const AVPacket* packet, int width, int height)
-{
-    media::Frame frame;
-    frame.width = width;
-    frame.height = height;
-    frame.format = media::PixelFormat::BGR24;
-    const size_t row = size_t(width) * 3, stride = (row + 3) & ~size_t(3);
-    if (size_t(packet->size) < stride * size_t(height))
-        return frame;
-    frame.data.resize(row * size_t(height));
-    for (int y = 0; y < height; ++y)
-        std::memcpy(frame.data.data() + size_t(y) * row, packet->data + size_t(height - 1 - y) * stride, row);
-    return frame;
-}
-
+// The test source's stamp in a frame: MJPEG as it is, uncompressed AVI rows (bottom-up BGR
+// padded to 4 bytes) made top-down and unpadded first.
 uint64_t stampOf(const AVPacket* packet, const AVCodecParameters* par)
 {
     media::Frame frame;
+    frame.width = par->width;
+    frame.height = par->height;
     if (par->codec_id == AV_CODEC_ID_MJPEG) {
-        frame.width = par->width;
-        frame.height = par->height;
         frame.format = media::PixelFormat::MJPEG;
         frame.data.assign(packet->data, packet->data + packet->size);
     } else if (par->codec_id == AV_CODEC_ID_RAWVIDEO) {
-        frame = rawFrame(packet, par->width, par->height);
+        frame.format = media::PixelFormat::BGR24;
+        const size_t row = size_t(par->width) * 3, stride = (row + 3) & ~size_t(3), h = size_t(par->height);
+        if (size_t(packet->size) < stride * h)
+            return 0;
+        frame.data.resize(row * h);
+        for (size_t y = 0; y < h; ++y)
+            std::memcpy(frame.data.data() + y * row, packet->data + (h - 1 - y) * stride, row);
     } else {
         return 0;
     }
     media::TestStamp stamp;
     return media::readTestStamp(frame, stamp) && !stamp.preview ? stamp.sequence : 0;
-}
-
-// The single video stream's parameters and every packet into `out`; an error text on failure.
-std::string demux(AVFormatContext* ctx, bool stamps, ReadBack& out)
-{
-    if (avformat_find_stream_info(ctx, nullptr) < 0 || ctx->nb_streams != 1 ||
-        ctx->streams[0]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO)
-        return "no single video stream";
-    const AVStream* stream = ctx->streams[0];
-    out.headerFrames = stream->nb_frames;
-    out.timeBaseNum = stream->time_base.num;
-    out.timeBaseDen = stream->time_base.den;
-    out.width = stream->codecpar->width;
-    out.height = stream->codecpar->height;
-    out.codec = avcodec_get_name(stream->codecpar->codec_id);
-    AVPacket* packet = av_packet_alloc();
-    int err;
-    while ((err = av_read_frame(ctx, packet)) >= 0) {
-        ++out.packets;
-        if (stamps)
-            out.stamps.push_back(stampOf(packet, stream->codecpar));
-        av_packet_unref(packet);
-    }
-    av_packet_free(&packet);
-    return err == AVERROR_EOF ? std::string() : "av_read_frame failed: " + std::to_string(err);
 }
 
 }  // namespace
@@ -111,25 +109,30 @@ ReadBack readBack(const std::string& path, bool stamps)
 {
     ReadBack out;
     AVFormatContext* ctx = nullptr;
-    const int err = avformat_open_input(&ctx, path.c_str(), nullptr, nullptr);
-    out.error = err < 0 ? "avformat_open_input failed: " + std::to_string(err) : demux(ctx, stamps, out);
+    AVPacket* packet = av_packet_alloc();
+    int err = avformat_open_input(&ctx, path.c_str(), nullptr, nullptr);
+    if (err >= 0 && (avformat_find_stream_info(ctx, nullptr) < 0 || ctx->nb_streams != 1 ||
+                     ctx->streams[0]->codecpar->codec_type != AVMEDIA_TYPE_VIDEO))
+        err = AVERROR_INVALIDDATA;  // not the single video stream a capture file has
+    if (err >= 0) {
+        const AVStream* stream = ctx->streams[0];
+        out.headerFrames = stream->nb_frames;
+        out.timeBaseNum = stream->time_base.num;
+        out.timeBaseDen = stream->time_base.den;
+        out.width = stream->codecpar->width;
+        out.height = stream->codecpar->height;
+        out.codec = avcodec_get_name(stream->codecpar->codec_id);
+        while ((err = av_read_frame(ctx, packet)) >= 0) {
+            ++out.packets;
+            if (stamps)
+                out.stamps.push_back(stampOf(packet, stream->codecpar));
+            av_packet_unref(packet);
+        }
+    }
+    EXPECT_EQ(err, AVERROR_EOF) << path;  // read to its end
+    av_packet_free(&packet);
     avformat_close_input(&ctx);
-    EXPECT_EQ(out.error, "") << path;
     return out;
-}
-
-bool rateIs(const ReadBack& file, uint32_t microSecPerFrame)
-{
-    // time base = microSecPerFrame / 1,000,000 s, compared as exact fractions
-    return file.timeBaseDen > 0 &&
-           int64_t(file.timeBaseNum) * 1000000 == int64_t(microSecPerFrame) * int64_t(file.timeBaseDen);
-}
-
-std::vector<uint64_t> oneTo(uint64_t n)
-{
-    std::vector<uint64_t> v(n);
-    std::iota(v.begin(), v.end(), uint64_t(1));
-    return v;
 }
 
 }  // namespace avicap_test
