@@ -14,9 +14,8 @@ constexpr int kWidth = 320, kHeight = 240;
 // What a test sets or looks at; reset() puts it back.
 struct Knobs {
     std::atomic<bool> unplugged{false};  // open fails, ioctls fail with ENODEV, poll reports POLLERR
-    std::atomic<bool> busy{false};       // S_FMT and REQBUFS fail with EBUSY, as while another program streams
+    std::atomic<bool> busy{false};       // S_FMT fails with EBUSY, as while another program streams
     std::atomic<int64_t> lagUs{0};       // frames carry times this far before they are handed over
-    std::atomic<int64_t> brightness{0};
     std::atomic<int> opens{0};
 };
 extern Knobs knobs;

@@ -1,5 +1,6 @@
-// V4L2: the mapping from kernel structures (no device needed), the driver list, and a kernel
-// virtual camera (vivid or v4l2loopback) where the machine has one.
+// V4L2: the mapping from kernel structures, the driver list, and the source's streaming,
+// freshness, loss and reopening against the simulated camera.
+#include "fake_v4l2.h"
 #include "v4l2_source_map.h"
 
 #include <kelvra/media/source.h>
@@ -10,11 +11,30 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <thread>
 
 using namespace kelvra::media;
 using namespace std::chrono_literals;
 
 namespace {
+
+class FakeCamera : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fakecam::reset();
+        Status st = openSource({fakecam::kPath, "", ""}, source);
+        ASSERT_TRUE(st) << st.message;
+    }
+    std::unique_ptr<FrameSource> source;
+};
+
+bool waitForState(FrameSource& source, SourceState want)
+{
+    for (int i = 0; i < 300 && source.state() != want; ++i)
+        std::this_thread::sleep_for(10ms);
+    return source.state() == want;
+}
 
 v4l2_query_ext_ctrl query(uint32_t id, uint32_t type, const char* name, int64_t min, int64_t max, uint32_t flags = 0)
 {
@@ -22,42 +42,13 @@ v4l2_query_ext_ctrl query(uint32_t id, uint32_t type, const char* name, int64_t 
     q.id = id, q.type = type, q.flags = flags;
     std::strncpy(q.name, name, sizeof q.name - 1);
     q.minimum = q.default_value = min;
-    q.maximum = max;
-    q.step = 1;
+    q.maximum = max, q.step = 1;
     return q;
-}
-
-// Each test leaves the driver list variable as it found it.
-class DriversVariable : public ::testing::Test {
-protected:
-    void TearDown() override
-    {
-        if (saved_)
-            setenv("KELVRA_CAPTURE_DRIVERS", saved_->c_str(), 1);
-        else
-            unsetenv("KELVRA_CAPTURE_DRIVERS");
-    }
-    void SetUp() override
-    {
-        if (const char* v = std::getenv("KELVRA_CAPTURE_DRIVERS"))
-            saved_ = v;
-    }
-    std::optional<std::string> saved_;
-};
-
-// The first video node that a kernel virtual camera driver provides, if any.
-std::string virtualCamera()
-{
-    unsetenv("KELVRA_CAPTURE_DRIVERS");
-    for (const DriverInfo& d : installedDrivers())
-        if (d.version.rfind("vivid", 0) == 0 || d.version.rfind("v4l2 loopback", 0) == 0)
-            return d.id;
-    return {};
 }
 
 }  // namespace
 
-TEST(V4l2Mapping, PixelFormats)
+TEST(V4l2Mapping, PixelFormatsSizeAndRateRanges)
 {
     for (auto [fourcc, format] :
          {std::pair{V4L2_PIX_FMT_YUYV, PixelFormat::YUYV422}, {V4L2_PIX_FMT_MJPEG, PixelFormat::MJPEG},
@@ -71,6 +62,24 @@ TEST(V4l2Mapping, PixelFormats)
     EXPECT_FALSE(v4l2::pixelFormatOf(V4L2_PIX_FMT_H264));
     EXPECT_FALSE(v4l2::pixelFormatOf(V4L2_PIX_FMT_SRGGB10));
     EXPECT_EQ(v4l2::fourccOf(PixelFormat::BGRA), 0u);
+
+    v4l2_frmsize_stepwise range{};
+    range.min_width = 48, range.max_width = 1280, range.step_width = 16;
+    range.min_height = 32, range.max_height = 720, range.step_height = 16;
+    const auto sizes = v4l2::sizesInRange(range);
+    ASSERT_GE(sizes.size(), 3u);
+    EXPECT_EQ(sizes.front(), std::make_pair(48, 32));
+    EXPECT_EQ(sizes.back(), std::make_pair(1280, 720));
+    EXPECT_NE(std::find(sizes.begin(), sizes.end(), std::make_pair(640, 480)), sizes.end());
+    EXPECT_EQ(std::find(sizes.begin(), sizes.end(), std::make_pair(1920, 1080)), sizes.end());
+
+    EXPECT_EQ(v4l2::rateOf({1, 30}).numerator, 30u);
+    EXPECT_EQ(v4l2::rateOf({1001, 30000}).denominator, 1001u);
+    v4l2_frmival_stepwise rates{};
+    rates.min = {1, 30}, rates.max = {1, 5}, rates.step = {1, 1};
+    const auto list = v4l2::ratesInRange(rates);
+    EXPECT_EQ(list.front().numerator, 30u);
+    EXPECT_EQ(list.back().numerator, 5u);
 }
 
 TEST(V4l2Mapping, Controls)
@@ -171,28 +180,9 @@ TEST(V4l2Mapping, RepackRemovesRowPadding)
     EXPECT_EQ(out.size(), 5u);
 }
 
-TEST(V4l2Mapping, SizeAndRateRanges)
-{
-    v4l2_frmsize_stepwise range{};
-    range.min_width = 48, range.max_width = 1280, range.step_width = 16;
-    range.min_height = 32, range.max_height = 720, range.step_height = 16;
-    const auto sizes = v4l2::sizesInRange(range);
-    ASSERT_GE(sizes.size(), 3u);
-    EXPECT_EQ(sizes.front(), std::make_pair(48, 32));
-    EXPECT_EQ(sizes.back(), std::make_pair(1280, 720));
-    EXPECT_NE(std::find(sizes.begin(), sizes.end(), std::make_pair(640, 480)), sizes.end());
-    EXPECT_EQ(std::find(sizes.begin(), sizes.end(), std::make_pair(1920, 1080)), sizes.end());
-
-    EXPECT_EQ(v4l2::rateOf({1, 30}).numerator, 30u);
-    EXPECT_EQ(v4l2::rateOf({1001, 30000}).denominator, 1001u);
-    v4l2_frmival_stepwise rates{};
-    rates.min = {1, 30}, rates.max = {1, 5}, rates.step = {1, 1};
-    const auto list = v4l2::ratesInRange(rates);
-    EXPECT_EQ(list.front().numerator, 30u);
-    EXPECT_EQ(list.back().numerator, 5u);
-}
-
-TEST_F(DriversVariable, ReplacesTheDriverListOrAddsTheTestSource)
+// The variable replaces the machine's camera list: "test" is the built-in source, spaces and empty
+// entries are ignored; unset, the machine's video devices come first.
+TEST(DriversVariable, ReplacesTheDriverListOrAddsTheTestSource)
 {
     setenv("KELVRA_CAPTURE_DRIVERS", "", 1);
     EXPECT_TRUE(installedDrivers().empty());
@@ -201,21 +191,11 @@ TEST_F(DriversVariable, ReplacesTheDriverListOrAddsTheTestSource)
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0].id, "test");
     EXPECT_EQ(list[0].name, "Kelvra test pattern");
-    setenv("KELVRA_CAPTURE_DRIVERS", " /dev/kelvra-no-such-camera , test,", 1);
-    list = installedDrivers();
-    ASSERT_EQ(list.size(), 2u);
-    EXPECT_EQ(list[0].id, "/dev/kelvra-no-such-camera");
-    EXPECT_EQ(list[1].id, "test");
     std::unique_ptr<FrameSource> source;
-    Status st = openSource(list[0], source);
-    EXPECT_FALSE(st);
-    EXPECT_NE(st.message.find("/dev/kelvra-no-such-camera"), std::string::npos);
-    EXPECT_FALSE(source);
-    ASSERT_TRUE(openSource(list[1], source));
+    ASSERT_TRUE(openSource(list[0], source));
     EXPECT_NE(dynamic_cast<TestSource*>(source.get()), nullptr);
     // A node that is not a camera is refused with a message.
     EXPECT_FALSE(openSource({"/dev/null", "null", ""}, source));
-    // Unset: the machine's video devices, then the test source.
     unsetenv("KELVRA_CAPTURE_DRIVERS");
     list = installedDrivers();
     ASSERT_FALSE(list.empty());
@@ -224,47 +204,92 @@ TEST_F(DriversVariable, ReplacesTheDriverListOrAddsTheTestSource)
         EXPECT_EQ(list[i].id.rfind("/dev/video", 0), 0u);
 }
 
-TEST_F(DriversVariable, VirtualCameraStreamsFreshFramesAndControls)
+TEST_F(FakeCamera, ListedDescribedAndControlled)
 {
-    const std::string path = virtualCamera();
-    if (path.empty())
-        GTEST_SKIP() << "no kernel virtual camera (vivid, v4l2loopback) on this machine";
-    std::unique_ptr<FrameSource> source;
-    ASSERT_TRUE(openSource({path, "", ""}, source));
+    setenv("KELVRA_CAPTURE_DRIVERS", (" " + std::string(fakecam::kPath) + " , test,").c_str(), 1);
+    const auto drivers = installedDrivers();
+    unsetenv("KELVRA_CAPTURE_DRIVERS");
+    ASSERT_EQ(drivers.size(), 2u);
+    EXPECT_EQ(drivers[0].id, fakecam::kPath);
+    EXPECT_EQ(drivers[0].name, "Fake Camera");
+    EXPECT_EQ(drivers[0].version, "fakecam 6.1.4");
+    EXPECT_EQ(drivers[1].id, "test");
+    EXPECT_EQ(source->name(), "Fake Camera");
     const auto formats = source->formats();
-    ASSERT_FALSE(formats.empty());
-    ASSERT_FALSE(formats[0].sizes.empty());
-    const FrameSize& size = formats[0].sizes[0];
-    StreamFormat want{formats[0].format, size.width, size.height, size.rates.empty() ? FrameRate{} : size.rates[0]};
-    ASSERT_TRUE(source->setFormat(want));
-    ASSERT_TRUE(source->start());
-    EXPECT_EQ(source->state(), SourceState::Streaming);
-    FrameConverter converter;
-    Frame f, bgra;
-    for (uint64_t i = 0, last = 0; i < 3; ++i, last = f.sequence) {
-        const auto before = std::chrono::steady_clock::now();
-        Status st = source->grabFresh(f, 3s);
+    ASSERT_EQ(formats.size(), 1u);  // H.264 is not offered
+    EXPECT_EQ(formats[0].format, PixelFormat::YUYV422);
+    EXPECT_EQ(formats[0].name, "YUYV 4:2:2");
+    ASSERT_EQ(formats[0].sizes.size(), 1u);
+    ASSERT_EQ(formats[0].sizes[0].rates.size(), 1u);
+    EXPECT_EQ(formats[0].sizes[0].rates[0].numerator, 100u);
+    EXPECT_EQ(source->format().width, fakecam::kWidth);
+    EXPECT_EQ(source->format().rate.numerator, 100u);
+    EXPECT_FALSE(source->setFormat({PixelFormat::MJPEG, 320, 240, {30, 1}}));
+
+    const auto controls = source->controls();
+    ASSERT_EQ(controls.size(), 1u);
+    EXPECT_EQ(controls[0].name, "Brightness");
+    EXPECT_EQ(controls[0].minimum, -64);
+    ASSERT_TRUE(source->setControl(controls[0].id, 20));
+    EXPECT_EQ(source->controls()[0].value, 20);
+    Status st = source->setControl(controls[0].id, 99);
+    EXPECT_EQ(st.code, -ERANGE);
+    EXPECT_FALSE(st.message.empty());
+}
+
+TEST_F(FakeCamera, GrabsOnlyFramesTakenAfterTheRequest)
+{
+    fakecam::knobs.lagUs = 25000;  // frames reach us 25 ms after they were taken
+    Frame f;
+    for (uint64_t i = 0, last = 0; i < 8; ++i, last = f.sequence) {  // a stopped source starts for the first grab
+        const auto requested = std::chrono::steady_clock::now();
+        Status st = source->grabFresh(f, 2s);
         ASSERT_TRUE(st) << st.message;
-        EXPECT_GT(f.captured, before);
+        EXPECT_GT(f.captured, requested);
         EXPECT_GT(f.sequence, last);
-        EXPECT_EQ(f.width, want.width);
-        EXPECT_TRUE(converter.convert(f, PixelFormat::BGRA, bgra));
+        EXPECT_EQ(f.format, PixelFormat::YUYV422);
+        EXPECT_EQ(f.data.size(), frameBytes(PixelFormat::YUYV422, fakecam::kWidth, fakecam::kHeight));
     }
-    EXPECT_TRUE(source->latestFrame(f, 0));
-    for (const Control& c : source->controls())
-        if (c.type == ControlType::Integer && !c.inactive && c.maximum > c.minimum) {
-            EXPECT_TRUE(source->setControl(c.id, c.minimum)) << c.name;
-            for (const Control& after : source->controls())
-                EXPECT_TRUE(after.id != c.id || after.value == c.minimum) << c.name;
-            source->setControl(c.id, c.value);
-            break;
-        }
+    EXPECT_EQ(source->state(), SourceState::Streaming);
+    Frame preview;
+    EXPECT_TRUE(source->latestFrame(preview, 0));
+    EXPECT_FALSE(source->latestFrame(preview, preview.sequence));
+    // Stopped and started again: the buffers are set up afresh.
     source->stop();
     EXPECT_EQ(source->state(), SourceState::Stopped);
-    // A second opener cannot take the stream of a busy camera, and says so.
     ASSERT_TRUE(source->start());
+    EXPECT_TRUE(source->grabFresh(f, 2s));
+}
+
+// A second opener of a busy camera is told so. Unplugged while streaming, the camera is lost (and
+// cannot be opened); plugged back, it is reopened and streams fresh frames again.
+TEST_F(FakeCamera, BusyOrLostAndReopenedWhenBack)
+{
     std::unique_ptr<FrameSource> second;
-    Status st = openSource({path, "", ""}, second);
+    fakecam::knobs.busy = true;  // another program streams
+    Status st = openSource({fakecam::kPath, "", ""}, second);
     EXPECT_FALSE(st);
     EXPECT_NE(st.message.find("in use"), std::string::npos) << st.message;
+    fakecam::knobs.busy = false;
+    ASSERT_TRUE(source->start());
+    Frame f;
+    ASSERT_TRUE(source->grabFresh(f, 2s));
+    const int opens = fakecam::knobs.opens;
+    fakecam::knobs.unplugged = true;
+    ASSERT_TRUE(waitForState(*source, SourceState::Lost));
+    EXPECT_EQ(source->grabFresh(f, 100ms).code, kDeviceLost);
+    EXPECT_FALSE(source->latestFrame(f, 0));
+    EXPECT_TRUE(source->controls().empty());
+    EXPECT_EQ(source->setControl(V4L2_CID_BRIGHTNESS, 1).code, kDeviceLost);
+    st = openSource({fakecam::kPath, "", ""}, second);
+    EXPECT_FALSE(st);
+    EXPECT_NE(st.message.find(fakecam::kPath), std::string::npos) << st.message;
+    EXPECT_FALSE(second);
+    fakecam::knobs.unplugged = false;
+    ASSERT_TRUE(waitForState(*source, SourceState::Streaming));
+    EXPECT_GT(fakecam::knobs.opens.load(), opens);
+    const auto requested = std::chrono::steady_clock::now();
+    st = source->grabFresh(f, 2s);
+    ASSERT_TRUE(st) << st.message;
+    EXPECT_GT(f.captured, requested);
 }
