@@ -2,11 +2,8 @@
 // anything else is left byte for byte as it was and the open fails with a message naming it.
 #include "avi_test_support.h"
 
-#include <gtest/gtest.h>
-
 #include <fstream>
 
-using namespace kelvra::media;
 using namespace avitest;
 
 namespace {
@@ -25,12 +22,13 @@ void expectRefusedAndUntouched(const std::string& path, const AviVideoFormat& fo
     EXPECT_TRUE(fileBytes(path) == before) << "the file was changed";
 }
 
-TEST(AviExisting, FilesThatAreNotAvisAreLeftAlone)
+// Files that are not AVIs, recordings of another format, size or compressor settings, and a
+// foreign AVI (made by the ffmpeg command, checked where it is installed).
+TEST(AviExisting, FilesThatCannotBeContinuedAreLeftAlone)
 {
     ScratchDir dir;
-    const std::vector<std::pair<std::string, std::string>> files = {
-        {"notes.avi", "Shopping list: milk, eggs\n"},
-        {"tiny.avi", "RIF"},
+    const std::pair<std::string, std::string> files[] = {
+        {"notes.avi", "Shopping list: milk, eggs\n"}, {"tiny.avi", "RIF"},
         {"sound.avi", std::string("RIFF\x24\x00\x00\x00WAVEfmt ", 16) + std::string(28, '\1')},
         {"headeronly.avi", std::string("RIFF\x04\x00\x00\x00" "AVI ", 12)},
     };
@@ -40,11 +38,7 @@ TEST(AviExisting, FilesThatAreNotAvisAreLeftAlone)
         AviFileInfo info;
         EXPECT_FALSE(probeAvi(dir.file(name), info)) << name;
     }
-}
 
-TEST(AviExisting, RecordingsOfAnotherFormatAreLeftAlone)
-{
-    ScratchDir dir;
     const std::string path = dir.file("small.avi");
     auto writer = openWriter(path, rawFormat(64, 48), {});
     ASSERT_TRUE(writer && appendFrames(*writer, 0, 3, 700) && writer->close());
@@ -54,23 +48,18 @@ TEST(AviExisting, RecordingsOfAnotherFormatAreLeftAlone)
     expectRefusedAndUntouched(path, mjpegFormat(64, 48), kFormatMismatch, "Motion JPEG");
     expectRefusedAndUntouched(path, withData, kFormatMismatch, "other compressor settings");
     EXPECT_EQ(checkRecording(path, 3, 700), "");
-}
 
-// An AVI made elsewhere, even of the same format, has a layout this writer does not continue.
-TEST(AviExisting, ForeignAvisAreLeftAlone)
-{
-    ScratchDir dir;
-    const std::string path = dir.file("foreign.avi");
+    // An AVI made elsewhere, even of the same format, has a layout this writer does not continue.
+    const std::string foreign = dir.file("foreign.avi");
     const std::string command = "ffmpeg -nostdin -v error -f lavfi -i testsrc=size=64x48:rate=5 -frames:v 3 "
-                                "-c:v mjpeg '" + path + "'";
+                                "-c:v mjpeg '" + foreign + "'";
     if (system(command.c_str()) != 0)
         GTEST_SKIP() << "the ffmpeg command is not available";
     AviFileInfo info;
-    ASSERT_TRUE(probeAvi(path, info));
-    EXPECT_EQ(info.frames, 3u);
-    EXPECT_EQ(info.microSecPerFrame, 200000u);
+    ASSERT_TRUE(probeAvi(foreign, info));
+    EXPECT_EQ(std::pair(info.frames, info.microSecPerFrame), std::pair(uint64_t(3), 200000u));
     EXPECT_TRUE(info.format.sameStream(mjpegFormat(64, 48)));
-    expectRefusedAndUntouched(path, mjpegFormat(64, 48), kNotAvi, "cannot be continued safely");
+    expectRefusedAndUntouched(foreign, mjpegFormat(64, 48), kNotAvi, "cannot be continued safely");
 }
 
 }  // namespace

@@ -1,17 +1,14 @@
 #include "avi_test_support.h"
 
-#include <gtest/gtest.h>
-
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/log.h>
 }
 
+#include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdarg>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -21,15 +18,11 @@ namespace {
 
 thread_local int gLoggedErrors = 0;
 
-void countingLog(void*, int level, const char* fmt, va_list args)
+void countingLog(void* context, int level, const char* fmt, va_list args)
 {
     if (level <= AV_LOG_ERROR)
         ++gLoggedErrors;
-    if (level <= AV_LOG_WARNING) {
-        char line[1024];
-        vsnprintf(line, sizeof line, fmt, args);
-        fprintf(stderr, "[libav] %s", line);
-    }
+    av_log_default_callback(context, level, fmt, args);  // warnings and worse, for the reader of a failure
 }
 
 }  // namespace
@@ -43,32 +36,6 @@ std::vector<uint8_t> testFrame(uint64_t k, size_t baseSize)
         byte = uint8_t(x >> 24);
     }
     return frame;
-}
-
-AviVideoFormat rawFormat(int width, int height)
-{
-    AviVideoFormat f;
-    f.width = width;
-    f.height = height;
-    f.bitCount = 24;
-    f.sizeImage = uint32_t((width * 3 + 3) / 4 * 4 * height);
-    return f;
-}
-
-AviVideoFormat mjpegFormat(int width, int height)
-{
-    AviVideoFormat f = rawFormat(width, height);
-    f.compression = f.handler = kelvra::media::fourcc('M', 'J', 'P', 'G');
-    f.sizeImage = uint32_t(width * height * 3);
-    return f;
-}
-
-AviWriterOptions fastOptions(uint64_t riffLimit)
-{
-    AviWriterOptions options;
-    options.syncToDisk = false;
-    options.riffLimit = riffLimit;
-    return options;
 }
 
 std::unique_ptr<AviWriter> openWriter(const std::string& path, const AviVideoFormat& format,
@@ -94,10 +61,10 @@ Status appendFrames(AviWriter& writer, uint64_t from, uint64_t to, size_t baseSi
     return Status::ok();
 }
 
-std::string record(const std::string& path, uint64_t from, uint64_t to, size_t baseSize, AviWriterOptions options)
+std::string record(const std::string& path, uint64_t from, uint64_t to, size_t baseSize)
 {
     std::unique_ptr<AviWriter> writer;
-    Status st = AviWriter::open(path, mjpegFormat(160, 120), kUs15Fps, options, writer);
+    Status st = AviWriter::open(path, mjpegFormat(160, 120), kUs15Fps, fastOptions(), writer);
     if (st && (st = appendFrames(*writer, from, to, baseSize)))
         st = writer->close();
     return st ? std::string() : "recording " + path + ": " + st.message;
@@ -106,6 +73,7 @@ std::string record(const std::string& path, uint64_t from, uint64_t to, size_t b
 Readback readAvi(const std::string& path, bool useOdml, bool streamInfo)
 {
     Readback r;
+    av_log_set_level(AV_LOG_WARNING);
     av_log_set_callback(countingLog);
     gLoggedErrors = 0;
     AVFormatContext* ctx = nullptr;
@@ -169,19 +137,7 @@ std::vector<uint8_t> fileBytes(const std::string& path)
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
-ScratchDir::ScratchDir()
-{
-    char pattern[] = "/tmp/kelvra-avi-XXXXXX";
-    path = mkdtemp(pattern);
-}
-
-ScratchDir::~ScratchDir()
-{
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-}
-
-std::string inChild(const std::function<std::string()>& body)
+std::string inChild(const std::function<std::string(int)>& body, useconds_t killAfter)
 {
     int fds[2];
     if (pipe(fds) < 0)
@@ -189,12 +145,14 @@ std::string inChild(const std::function<std::string()>& body)
     const pid_t pid = fork();
     if (pid == 0) {
         close(fds[0]);
-        const std::string result = body();
-        if (!result.empty() && write(fds[1], result.data(), result.size()) < 0)
-            _exit(3);
-        _exit(result.empty() ? 0 : 1);
+        const std::string result = body(fds[1]);
+        _exit(write(fds[1], result.data(), result.size()) < 0 ? 3 : result.empty() ? 0 : 1);
     }
     close(fds[1]);
+    if (killAfter) {
+        usleep(killAfter);
+        kill(pid, SIGKILL);
+    }
     std::string out;
     char buf[512];
     for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;)

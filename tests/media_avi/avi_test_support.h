@@ -4,29 +4,34 @@
 
 #include <kelvra/media/avi_writer.h>
 
-#include <cstdint>
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
-#include <memory>
-#include <string>
-#include <vector>
 
 namespace avitest {
 
-using kelvra::media::AviVideoFormat;
-using kelvra::media::AviWriter;
-using kelvra::media::AviWriterOptions;
-using kelvra::media::Status;
+using namespace kelvra::media;
 
 constexpr uint32_t kUs15Fps = 66666;  // 1,000,000 / 15, truncated
 
 // Frame k of a test recording: its size varies (odd and even) and its bytes depend on k.
 std::vector<uint8_t> testFrame(uint64_t k, size_t baseSize);
 
-AviVideoFormat rawFormat(int width, int height);
-AviVideoFormat mjpegFormat(int width, int height);
+inline AviVideoFormat rawFormat(int width, int height)
+{
+    return {width, height, 0, 0, 24, uint32_t((width * 3 + 3) / 4 * 4 * height), {}};
+}
+inline AviVideoFormat mjpegFormat(int width, int height)
+{
+    return {width, height, fourcc('M', 'J', 'P', 'G'), fourcc('M', 'J', 'P', 'G'), 24, uint32_t(width * height * 3), {}};
+}
 
 // No sync to disk, and a small RIFF limit so that recordings cross into AVIX segments early.
-AviWriterOptions fastOptions(uint64_t riffLimit = 1 << 20);
+inline AviWriterOptions fastOptions(uint64_t riffLimit = 1 << 20) { return {false, riffLimit}; }
 
 std::unique_ptr<AviWriter> openWriter(const std::string& path, const AviVideoFormat& format,
                                       AviWriterOptions options = fastOptions(), uint32_t us = kUs15Fps);
@@ -36,12 +41,9 @@ std::unique_ptr<AviWriter> openWriter(const std::string& path, const AviVideoFor
 Status appendFrames(AviWriter& writer, uint64_t from, uint64_t to, size_t baseSize, uint64_t* appended = nullptr);
 
 // Opens or continues a 160x120 Motion JPEG recording, appends frames from .. to - 1, closes it.
-std::string record(const std::string& path, uint64_t from, uint64_t to, size_t baseSize,
-                   AviWriterOptions options = fastOptions());
+std::string record(const std::string& path, uint64_t from, uint64_t to, size_t baseSize);
 
-struct Ratio {
-    int num = 0, den = 0;
-};
+struct Ratio { int num = 0, den = 0; };
 
 struct Readback {
     std::string openError;          // empty when the demuxer opened the file
@@ -67,13 +69,14 @@ std::string checkRecording(const std::string& path, uint64_t frames, size_t base
 std::vector<uint8_t> fileBytes(const std::string& path);
 
 struct ScratchDir {
-    ScratchDir();
-    ~ScratchDir();
+    ~ScratchDir() { std::filesystem::remove_all(path, ignored); }
     std::string file(const std::string& name) const { return path + "/" + name; }
-    std::string path;
+    std::string path = mkdtemp(std::string("/tmp/kelvra-avi-XXXXXX").data());
+    std::error_code ignored;  // a folder that cannot be removed is left in /tmp
 };
 
-// Runs `body` in a forked child; returns what it reported (empty: success) or how it died.
-std::string inChild(const std::function<std::string()>& body);
+// Runs `body` in a forked child, given a pipe to write to, SIGKILLed `killAfter` in unless that is
+// 0. Returns what the child wrote and reported (empty: success), after how it died if it did.
+std::string inChild(const std::function<std::string(int)>& body, useconds_t killAfter = 0);
 
 }  // namespace avitest

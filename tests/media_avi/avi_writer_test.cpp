@@ -2,22 +2,14 @@
 // frame, after every append, across RIFF segments and after reopening.
 #include "avi_test_support.h"
 
-#include <gtest/gtest.h>
-
-#include <unistd.h>
-
 #include <fstream>
 
-using namespace kelvra::media;
 using namespace avitest;
 
 namespace {
 
 // 1,000,000 / us as a reduced fraction; a rounded frame rate would not match.
-bool isRate(Ratio r, uint32_t us)
-{
-    return int64_t(r.num) * us == int64_t(r.den) * 1000000;
-}
+bool isRate(Ratio r, uint32_t us) { return int64_t(r.num) * us == int64_t(r.den) * 1000000; }
 
 // After every single append the file reads back whole, keyframe flags included, through the
 // OpenDML indexes and through idx1, while the slack grows, idx1 moves and the recording crosses
@@ -67,9 +59,7 @@ TEST(AviWriter, ReopeningContinuesTheRecordingAtItsExactRate)
         auto writer = openWriter(path, mjpegFormat(160, 120), fastOptions(), us);
         ASSERT_TRUE(writer);
         ASSERT_EQ(writer->frameCount(), written);
-        ASSERT_EQ(writer->microSecPerFrame(), us);
         ASSERT_TRUE(appendFrames(*writer, written, written + 17, kBase));
-        EXPECT_EQ(writer->frameCount(), written + 17);
         // Odd sessions end without close(), as when the writer's owner is destroyed.
         ASSERT_TRUE(session % 2 || writer->close());
         ASSERT_EQ(checkRecording(path, written + 17, kBase), "");
@@ -79,30 +69,24 @@ TEST(AviWriter, ReopeningContinuesTheRecordingAtItsExactRate)
         EXPECT_EQ(readAvi(path, false).packets.size(), written + 17);
         AviFileInfo info;
         ASSERT_TRUE(probeAvi(path, info));
-        EXPECT_EQ(info.frames, written + 17);
-        EXPECT_EQ(info.microSecPerFrame, us);
+        EXPECT_EQ(std::pair(info.frames, info.microSecPerFrame), std::pair(written + 17, us));
         EXPECT_TRUE(info.format.sameStream(mjpegFormat(160, 120)));
     }
 }
 
-TEST(AviWriter, BadOpensFailClearly)
+// Opens and appends that cannot work fail with a clear error; an empty file is started afresh.
+TEST(AviWriter, BadOpensAndAppendsFailClearly)
 {
     ScratchDir dir;
     auto busy = openWriter(dir.file("busy.avi"), rawFormat(16, 16), {});
     ASSERT_TRUE(busy);
-    struct Case {
-        std::string path;
-        uint32_t us;
-        int code;
-        std::vector<std::string> messageParts;
-    };
-    const Case cases[] = {
+    const struct { std::string path; uint32_t us; int code; std::vector<std::string> messageParts; } cases[] = {
         {dir.file("zero.avi"), 0, -EINVAL, {}},
         {dir.file("busy.avi"), kUs15Fps, -EBUSY, {dir.file("busy.avi")}},  // a second recording into it
         {dir.file("no/such/folder/x.avi"), kUs15Fps, -ENOENT, {"does not exist", dir.file("no/such/folder")}},
         {dir.path, kUs15Fps, -EISDIR, {}},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
         std::unique_ptr<AviWriter> writer;
         const Status st = AviWriter::open(c.path, rawFormat(16, 16), c.us, {}, writer);
@@ -111,11 +95,7 @@ TEST(AviWriter, BadOpensFailClearly)
         for (const std::string& part : c.messageParts)
             EXPECT_NE(st.message.find(part), std::string::npos) << st.message;
     }
-}
 
-TEST(AviWriter, AnEmptyFileIsStartedAfreshAndBadAppendsFail)
-{
-    ScratchDir dir;
     const std::string path = dir.file("gone.avi");
     std::ofstream{path};
     auto writer = openWriter(path, rawFormat(16, 16), {});
@@ -127,16 +107,13 @@ TEST(AviWriter, AnEmptyFileIsStartedAfreshAndBadAppendsFail)
     EXPECT_EQ(checkRecording(path, 2, 768), "");
     // Uncompressed frames decode without complaint only if the header describes them rightly.
     EXPECT_EQ(readAvi(path, true, true).loggedErrors, 0);
-
     ASSERT_EQ(unlink(path.c_str()), 0);
     const Status st = appendFrames(*writer, 2, 3, 768);
     EXPECT_EQ(st.code, -ENOENT);
     EXPECT_NE(st.message.find(path), std::string::npos) << st.message;
     EXPECT_FALSE(writer->close());
-
-    writer = openWriter(dir.file("closed.avi"), rawFormat(8, 8), {}, 1000);
-    ASSERT_TRUE(writer && writer->close());
-    EXPECT_FALSE(writer->append(&byte, 1, true));
+    ASSERT_TRUE(busy->close());
+    EXPECT_FALSE(busy->append(&byte, 1, true));
 }
 
 // idx1 holds at most 65,536 entries; a recording of more small frames goes on in AVIX
