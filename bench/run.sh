@@ -10,7 +10,7 @@ status=0
 # Programs that make windows run on Qt's offscreen platform unless a display is chosen.
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 for program in "$build"/bench/bench_*; do
-  [ -x "$program" ] || continue
+  [ -f "$program" ] && [ -x "$program" ] || continue
   echo "== $(basename "$program")"
   "$program" 2>&1 | tee -a "$log" || status=1
 done
