@@ -113,7 +113,7 @@ private:
 
 MediaWindow::MediaWindow(QWidget* owner, DWORD style, const std::string& path)
     : QWidget(owner, windowFlagsFor(style)),
-      handle_(std::make_unique<platform::DetachedHandle>(this, this)),
+      Owner(this),
       path_(path)
 {
     setFocusPolicy(Qt::StrongFocus);
@@ -138,17 +138,7 @@ MediaWindow::MediaWindow(QWidget* owner, DWORD style, const std::string& path)
 
 MediaWindow::~MediaWindow()
 {
-    if (handle_) {
-        stop();
-        handle_->detach();
-        handle_.reset();
-    }
-    decoder_.reset();
-}
-
-HWND MediaWindow::handle() const
-{
-    return handle_ ? handle_->handle() : nullptr;
+    windowGone();
 }
 
 MediaWindow* MediaWindow::fromHandle(HWND hwnd)
@@ -157,30 +147,10 @@ MediaWindow* MediaWindow::fromHandle(HWND hwnd)
     return window ? dynamic_cast<MediaWindow*>(window->widget()) : nullptr;
 }
 
-void MediaWindow::destroyWindow()
+void MediaWindow::windowGone()
 {
-    if (!handle_)
-        return;
     stop();
-    handle_->detach();
-    handle_.reset();
-    shutDown();
-}
-
-void MediaWindow::handleDeleted()
-{
-    if (!handle_)
-        return;
-    stop();
-    (void)handle_.release();
-    shutDown();
-}
-
-void MediaWindow::shutDown()
-{
     decoder_.reset();
-    hide();
-    deleteLater();
 }
 
 void MediaWindow::closeEvent(QCloseEvent* event)
@@ -346,14 +316,14 @@ int64_t MediaWindow::position() const
 
 void MediaWindow::play()
 {
-    if (!decoder_ || length_ <= 0 || playing_ || !handle_)
+    if (!decoder_ || length_ <= 0 || playing_ || !hwnd())
         return;
     if (pos_ >= length_ - 1)
         pos_ = 0;
     playing_ = true;
     anchorMs_ = nowMs();
     showPosition(pos_);
-    SetTimer(handle_->handle(), kPlayTimerId, UINT(std::ceil(1000.0 / fps_)), timerProc);
+    SetTimer(hwnd(), kPlayTimerId, UINT(std::ceil(1000.0 / fps_)), timerProc);
     updateControls();
 }
 
@@ -363,8 +333,8 @@ void MediaWindow::stop()
         return;
     pos_ = position();
     playing_ = false;
-    if (handle_)
-        KillTimer(handle_->handle(), kPlayTimerId);
+    if (hwnd())
+        KillTimer(hwnd(), kPlayTimerId);
     showPosition(pos_);
     updateControls();
 }
@@ -409,7 +379,7 @@ void MediaWindow::tick()
     if (frame >= length_ && !repeat_) {
         pos_ = length_ - 1;
         playing_ = false;
-        KillTimer(handle_->handle(), kPlayTimerId);
+        KillTimer(hwnd(), kPlayTimerId);
         showPosition(pos_);
         updateControls();
         return;
@@ -417,7 +387,7 @@ void MediaWindow::tick()
     showPosition(position());
     double due = double(anchorMs_) + std::ceil(double(frame + 1 - pos_) * 1000.0 / fps_);
     double delay = std::max(due - double(nowMs()), double(USER_TIMER_MINIMUM));
-    SetTimer(handle_->handle(), kPlayTimerId, UINT(delay), timerProc);
+    SetTimer(hwnd(), kPlayTimerId, UINT(delay), timerProc);
 }
 
 void MediaWindow::showPosition(int64_t frame)

@@ -27,10 +27,8 @@ public:
     MediaWindow(QWidget* owner, DWORD style, const std::string& path);
     ~MediaWindow() override;
 
-    HWND handle() const;
+    HWND handle() const { return hwnd(); }
     static MediaWindow* fromHandle(HWND hwnd);
-    void destroyWindow() override;
-    void handleDeleted() override;
 
     bool isOpen() const override { return decoder_ != nullptr; }
     std::string errorText() const override { return error_; }
@@ -65,9 +63,8 @@ private:
     void updateControls();
     void fail(const std::string& message);
     void copyPicture();
-    void shutDown();
+    void windowGone() override;
 
-    std::unique_ptr<platform::DetachedHandle> handle_;
     std::unique_ptr<DecodeAhead> decoder_;
     std::string path_;
     std::string error_;

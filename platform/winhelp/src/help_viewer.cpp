@@ -46,7 +46,7 @@ QString excerptAround(const QString& text, qsizetype at, qsizetype length)
 
 HelpViewer::HelpViewer(QWidget* owner, const HelpLocation& location, const std::string& requested)
     : QWidget(owner, Qt::Window),
-      handle_(std::make_unique<platform::DetachedHandle>(this, this)),
+      Owner(this),
       location_(location)
 {
     folder_ = QFileInfo(QString::fromStdString(location_.contents)).absolutePath();
@@ -92,11 +92,7 @@ HelpViewer::HelpViewer(QWidget* owner, const HelpLocation& location, const std::
         reportMissing(requested);
 }
 
-HelpViewer::~HelpViewer()
-{
-    if (handle_)
-        handle_->detach();
-}
+HelpViewer::~HelpViewer() = default;
 
 QWidget* HelpViewer::buildToolbar()
 {
@@ -160,28 +156,6 @@ void HelpViewer::placeNear(QWidget* owner)
     at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() - width())));
     at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() - height())));
     move(at);
-}
-
-HWND HelpViewer::handle() const
-{
-    return handle_ ? handle_->handle() : nullptr;
-}
-
-void HelpViewer::destroyWindow()
-{
-    if (!handle_)
-        return;
-    handle_->detach();
-    handle_.reset();
-    hide();
-    deleteLater();
-}
-
-void HelpViewer::handleDeleted()
-{
-    (void)handle_.release();
-    hide();
-    deleteLater();
 }
 
 void HelpViewer::closeEvent(QCloseEvent* event)

@@ -24,10 +24,7 @@ public:
     HelpViewer(QWidget* owner, const HelpLocation& location, const std::string& requested);
     ~HelpViewer() override;
 
-    void destroyWindow() override;
-    void handleDeleted() override;
-
-    HWND handle() const override;
+    HWND handle() const override { return hwnd(); }
     bool fileFound() const override { return location_.found; }
     std::string shownText() const override;
     std::string currentTopic() const override;
@@ -54,7 +51,6 @@ private:
     void openHit(int row);
     void placeNear(QWidget* owner);
 
-    std::unique_ptr<platform::DetachedHandle> handle_;
     HelpLocation location_;
     QString folder_;
     std::vector<Page> pages_;  // read at the first search

@@ -6,22 +6,32 @@
 
 #include <kelvra/platform/window.h>
 
+#include <memory>
+
 namespace kelvra::platform {
 
 class DetachedHandle : public Window {
 public:
-    // The widget side, holding the handle (for example in a std::unique_ptr).
+    // The widget side: owns the handle and makes the widget follow it away.
     class Owner {
     public:
-        // WM_CLOSE (and the widget's own close box): detach() and delete the handle, so the
-        // window is gone for the handle table at once, then let the widget follow.
-        virtual void destroyWindow() = 0;
+        HWND hwnd() const;
+        // WM_CLOSE (and the widget's own close box): the handle goes at once, then the widget.
+        void destroyWindow();
         // The handle is being deleted from outside (DestroyWindow): let go of it without
         // deleting it again, and let the widget follow.
-        virtual void handleDeleted() = 0;
+        void handleDeleted();
 
     protected:
-        virtual ~Owner() = default;
+        explicit Owner(QWidget* widget);
+        virtual ~Owner();
+        // Last work while the handle still exists (timers to kill, decoders to stop); also
+        // to be called from the widget's own destructor.
+        virtual void windowGone() {}
+
+    private:
+        QWidget* widget_;
+        std::unique_ptr<DetachedHandle> handle_;
     };
 
     DetachedHandle(QWidget* widget, Owner* owner) : widget_(widget), owner_(owner) {}
