@@ -64,6 +64,7 @@ private:
     Status loadIndexes(const ParsedAvi& parsed);
     Status resumeFirstRiff(const ParsedAvi& parsed);
     Status resumeSegment(const ParsedAvi& parsed);
+    Status stretchSlackTo(uint64_t& end, uint64_t riff);
     Status adoptIndexChunk(const TailChunk& chunk);
     Status adoptFrame(const TailChunk& chunk);
     Status writeCounts();

@@ -83,6 +83,23 @@ Status Writer::resume(const ParsedAvi& parsed)
     return Status::ok();
 }
 
+// After a crash the slack runs from the last frame to `end` (at least its own header), and the
+// movi list and the RIFF starting at `riff` end there too.
+Status Writer::stretchSlackTo(uint64_t& end, uint64_t riff)
+{
+    Status st;
+    if (end < slack_ + kChunkHeader) {
+        end = slack_ + kChunkHeader;
+        if (!(st = file_.allocate(slack_, kChunkHeader)))
+            return st;
+    }
+    if (!(st = file_.writeHeader(slack_, kJunk, uint32_t(end - slack_ - kChunkHeader))) ||
+        !(st = file_.write32(segMovi_ + 4, uint32_t(end - segMovi_ - kChunkHeader))) ||
+        !(st = file_.write32(riff + 4, uint32_t(end - riff - kChunkHeader))))
+        return st;
+    return file_.sync();
+}
+
 // The first RIFF is cut back to its last good chunk, then idx1 is written anew from the
 // standard indexes, which is also how the slack for new frames comes about.
 Status Writer::resumeFirstRiff(const ParsedAvi& parsed)
@@ -94,15 +111,7 @@ Status Writer::resumeFirstRiff(const ParsedAvi& parsed)
     fileEnd_ = parsed.firstEnd;
     if (parsed.moviCutShort) {  // the file ends inside the movi list: the slack reaches its end
         uint64_t end = alignDown(parsed.fileSize, kChunkAlign);
-        if (end < slack_ + kChunkHeader) {
-            end = slack_ + kChunkHeader;
-            if (!(st = file_.allocate(slack_, kChunkHeader)))
-                return st;
-        }
-        if (!(st = file_.writeHeader(slack_, kJunk, uint32_t(end - slack_ - kChunkHeader))) ||
-            !(st = file_.write32(segMovi_ + 4, uint32_t(end - segMovi_ - kChunkHeader))) ||
-            !(st = file_.write32(4, uint32_t(end - kChunkHeader))) || !(st = file_.sync()) ||
-            !(st = file_.truncate(end)) || !(st = file_.sync()))
+        if (!(st = stretchSlackTo(end, 0)) || !(st = file_.truncate(end)) || !(st = file_.sync()))
             return st;
         fileEnd_ = moviEnd_ = end;
         trailingJunk = 0;
@@ -124,14 +133,7 @@ Status Writer::resumeSegment(const ParsedAvi& parsed)
 {
     Status st;
     uint64_t end = alignDown(parsed.keepEnd, kChunkAlign);
-    if (end < slack_ + kChunkHeader) {
-        end = slack_ + kChunkHeader;
-        if (!(st = file_.allocate(slack_, kChunkHeader)))
-            return st;
-    }
-    if (!(st = file_.writeHeader(slack_, kJunk, uint32_t(end - slack_ - kChunkHeader))) ||
-        !(st = file_.write32(segMovi_ + 4, uint32_t(end - segMovi_ - kChunkHeader))) ||
-        !(st = file_.write32(segRiff_ + 4, uint32_t(end - segRiff_ - kChunkHeader))) || !(st = file_.sync()))
+    if (!(st = stretchSlackTo(end, segRiff_)))
         return st;
     uint64_t size = 0;
     if (!(st = file_.size(size)) || (size != end && (!(st = file_.truncate(end)) || !(st = file_.sync()))))
