@@ -1,10 +1,18 @@
 # make run: build and start the program.  make test: build and run every test.
-# make bench: build and run the benchmarks.  Each first installs the Debian packages it needs.
+# make bench: build and run the benchmarks.  make sanitize: the memory-safety build (its own
+# folder) runs the media, capture-window and player tests and fuzzes the file readers for a while.
+# Each first installs the Debian packages it needs.
+SHELL := /bin/bash
 BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+SANITIZE_BUILD ?= build-sanitize
+FUZZ_SECONDS ?= 60
+SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitize/lsan.supp:print_suppressions=0
 
-.PHONY: all deps configure build run test bench clean
+.PHONY: all deps configure build run test bench sanitize fuzz clean
 
 all: build
 
@@ -28,5 +36,26 @@ test: build
 bench: build
 	@./bench/run.sh $(BUILD)
 
+$(SANITIZE_BUILD)/build.ninja: | deps
+	cmake -S . -B $(SANITIZE_BUILD) $(CMAKE_FLAGS) -DCMAKE_CXX_COMPILER=clang++ -DKELVRA_SANITIZE=ON
+
+sanitize: deps $(SANITIZE_BUILD)/build.ninja
+	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
+	cd $(SANITIZE_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS) --timeout 600
+	$(MAKE) --no-print-directory fuzz
+
+# Each fuzz target runs for FUZZ_SECONDS from the seeds; a crash input lands in
+# $(SANITIZE_BUILD)/fuzz/crashes/ (save it under tests/fuzz/crashes/<target>/ once mended).
+fuzz: $(SANITIZE_BUILD)/build.ninja
+	cmake --build $(SANITIZE_BUILD) -j $(JOBS) --target fuzz_avi_reader fuzz_avi_continue
+	@for t in avi_reader avi_continue; do \
+	  work=$(SANITIZE_BUILD)/fuzz/corpus-$$t; mkdir -p $$work $(SANITIZE_BUILD)/fuzz/crashes; \
+	  echo "fuzz_$$t: $(FUZZ_SECONDS) s"; \
+	  $(SANITIZER_ENV) $(SANITIZE_BUILD)/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
+	    -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix=$(SANITIZE_BUILD)/fuzz/crashes/$$t- \
+	    $$work tests/fuzz/seeds tests/fuzz/crashes/$$t 2>&1 | grep -E '^(stat::|INFO: Loaded|Done|==[0-9]+==|SUMMARY|artifact_prefix|Test unit written)|ERROR' ; \
+	  test $${PIPESTATUS[0]} -eq 0 || exit 1; \
+	done
+
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD)

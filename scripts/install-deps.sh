@@ -9,6 +9,7 @@ packages=(
   libavcodec-dev libavformat-dev libavdevice-dev libswscale-dev libavutil-dev
   ffmpeg
   libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-14-dev valgrind
   xvfb xauth xdotool x11-utils
   fonts-dejavu-core fonts-liberation
 )

@@ -317,7 +317,7 @@ TEST(TestSourceControls, OfferedAndVisible)
         EXPECT_GT(patternDifference(base, changed), 5.0);
         EXPECT_EQ(stampOf(changed), 1u);  // the stamp is not affected
         const auto after = other.controls();
-        auto it = std::find_if(after.begin(), after.end(), [&](const Control& c) { return c.id == id; });
+        auto it = std::find_if(after.begin(), after.end(), [id = id](const Control& c) { return c.id == id; });
         ASSERT_NE(it, after.end());
         EXPECT_EQ(it->value, value);
     }
