@@ -2,6 +2,8 @@
 // anything else is left byte for byte as it was and the open fails with a message naming it.
 #include "avi_test_support.h"
 
+#include <sys/stat.h>
+
 #include <fstream>
 
 using namespace avitest;
@@ -37,6 +39,16 @@ TEST(AviExisting, FilesThatCannotBeContinuedAreLeftAlone)
         expectRefusedAndUntouched(dir.file(name), rawFormat(64, 48), kNotAvi, "left unchanged");
         AviFileInfo info;
         EXPECT_FALSE(probeAvi(dir.file(name), info)) << name;
+    }
+
+    // Names that are not ordinary files are refused at once: a FIFO would block a reader forever.
+    const std::string fifo = dir.file("pipe.avi");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& special : {fifo, std::string("/dev/null")}) {
+        std::unique_ptr<AviWriter> refused;
+        EXPECT_EQ(AviWriter::open(special, rawFormat(64, 48), 40000, {}, refused).code, -EINVAL) << special;
+        AviFileInfo info;
+        EXPECT_EQ(probeAvi(special, info).code, -EINVAL) << special;
     }
 
     const std::string path = dir.file("small.avi");

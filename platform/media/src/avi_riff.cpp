@@ -51,15 +51,23 @@ Status AviFile::openExisting(const std::string& path, bool writable)
 {
     close();
     path_ = path;
-    const int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    // Non-blocking, so that a FIFO under the name cannot hold the open (or a read) forever; only
+    // an ordinary file is used, and then in blocking mode.
+    const int fd = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return ioError(writable ? "open for writing" : "open", errno);
     Status st = adopt(fd, path);
     if (!st)
         return st;
     struct stat info;
-    if (fstat(fd_, &info) == 0 && S_ISDIR(info.st_mode))
+    if (fstat(fd_, &info) < 0)
+        return ioError("examine", errno);
+    if (S_ISDIR(info.st_mode))
         return Status::error(EISDIR, "Cannot use '" + path_ + "': it is a folder, not a file");
+    if (!S_ISREG(info.st_mode))
+        return Status::error(EINVAL, "Cannot use '" + path_ + "': it is not an ordinary file");
+    if (fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) & ~O_NONBLOCK) < 0)
+        return ioError("open", errno);
     // Two recordings into one file would interleave their frames; the second one is refused.
     if (writable && flock(fd_, LOCK_EX | LOCK_NB) < 0) {
         const int err = errno;
