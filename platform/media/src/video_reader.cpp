@@ -8,6 +8,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <sys/stat.h>
@@ -18,6 +19,15 @@ namespace {
 
 constexpr int64_t kMaxPixels = int64_t(8192) * 4320;  // beyond that a header is lying
 constexpr double kFallbackRate = 25.0;                // a stream that declares no rate at all
+
+// A count or timestamp from floating point, saturated into 64 bits (NaN counts as 0).
+int64_t toFrameCount(double value)
+{
+    constexpr double kLimit = 9.2e18;  // just inside int64_t
+    if (!(value == value))
+        return 0;
+    return std::llround(std::clamp(value, -kLimit, kLimit));
+}
 
 std::string quoted(const std::string& path)
 {
@@ -141,9 +151,9 @@ void FfmpegReader::measure()
                                                                      std::string(format_->iformat->name) == "avi")
         count_ = entries;  // the AVI index lists every frame
     else if (stream_->duration != AV_NOPTS_VALUE)
-        count_ = std::llround(double(stream_->duration) * av_q2d(stream_->time_base) * fps_);
+        count_ = toFrameCount(double(stream_->duration) * av_q2d(stream_->time_base) * fps_);
     else if (format_->duration != AV_NOPTS_VALUE)
-        count_ = std::llround(double(format_->duration) / AV_TIME_BASE * fps_);
+        count_ = toFrameCount(double(format_->duration) / AV_TIME_BASE * fps_);
     duration_ = count_ > 0 ? double(count_) / fps_ : 0.0;
 }
 
@@ -182,7 +192,8 @@ int64_t FfmpegReader::indexOf(const AVFrame* frame) const
     const int64_t ts = frame->best_effort_timestamp;
     if (ts == AV_NOPTS_VALUE)
         return nextIndex_;
-    return std::llround(double(ts - startPts_) * av_q2d(stream_->time_base) * fps_);
+    // In floating point: a damaged file's timestamps may lie anywhere in 64 bits.
+    return toFrameCount((double(ts) - double(startPts_)) * av_q2d(stream_->time_base) * fps_);
 }
 
 Status FfmpegReader::deliver(AVFrame* frame, Frame& out)
@@ -233,7 +244,7 @@ Status FfmpegReader::readNext(Frame& out)
 Status FfmpegReader::seekToFrame(int64_t index)
 {
     index = std::max<int64_t>(0, count_ > 0 ? std::min(index, count_ - 1) : index);
-    const int64_t target = startPts_ + std::llround(double(index) / fps_ / av_q2d(stream_->time_base));
+    const int64_t target = toFrameCount(double(startPts_) + double(index) / fps_ / av_q2d(stream_->time_base));
     int ret = av_seek_frame(format_, stream_->index, target, AVSEEK_FLAG_BACKWARD);
     if (ret < 0)  // no index to seek with: read from the start
         ret = av_seek_frame(format_, stream_->index, startPts_, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY);
