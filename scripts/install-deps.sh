@@ -10,7 +10,9 @@ packages=(
   ffmpeg
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils
-  fonts-dejavu-core fonts-liberation
+  fonts-dejavu-core fonts-dejavu-extra fonts-liberation
+  desktop-file-utils appstream
+  g++-mingw-w64-i686 binutils-mingw-w64-i686
 )
 
 missing=()
