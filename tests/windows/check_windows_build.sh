@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Windows program with mingw-w64, as `make windows` does, once plain and once with
 # UNICODE defined; any compiler or resource-compiler warning fails. Then checks that kelvra.exe
-# is a 32-bit GUI program importing exactly the expected DLLs.
+# is a 32-bit GUI program importing exactly the expected DLLs, with its dialogs and icon.
 set -uo pipefail
 top=$1
 work=$2
@@ -40,6 +40,14 @@ check_variant() {
   dlls=$(sed -n 's/^[[:space:]]*DLL Name: //p' <<< "$headers" | tr 'A-Z' 'a-z' | sort | tr '\n' ' ' | sed 's/ $//')
   echo "imports: $dlls"
   [ "$dlls" = "$expected" ] || { echo "FAIL: expected imports: $expected"; return 1; }
+  # windres compiled the templates and found the icon file: IDD_MAIN, IDD_ABOUT, IDD_PLAYER,
+  # IDD_QUICKHELP and the group icon IDI_KELVRA (app/resource.h).
+  local rc
+  rc=$("$prefix-windres" -i "$exe" -J coff -O rc)
+  for id in 104 200 600 900; do
+    grep -qE "^$id DIALOGEX" <<< "$rc" || { echo "FAIL: $exe has no dialog $id"; return 1; }
+  done
+  grep -qE '^400 14 /\* RT_GROUP_ICON' <<< "$rc" || { echo "FAIL: $exe has no icon 400"; return 1; }
 }
 
 status=0
