@@ -37,7 +37,7 @@ windows: deps
 	cmake --build $(WIN32_BUILD) -j $(JOBS)
 
 install: build
-	cmake --install $(BUILD) --prefix $(PREFIX)
+	cmake --install $(BUILD) --prefix $(PREFIX) --strip
 
 deb: build
 	cd $(BUILD) && cpack -G DEB
