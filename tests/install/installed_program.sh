@@ -42,7 +42,7 @@ unset KELVRA_HELP_DIR
 mkdir -p "$HOME"
 "$prefix/bin/kelvra" > "$work/program.log" 2>&1 &
 pid=$!
-main=$(timeout 20 xdotool search --sync --onlyvisible --name "Kelvra Time-lapse V1.2" | head -1)
+main=$(timeout 20 xdotool search --sync --onlyvisible --name "Kelvra Time-lapse V1.2" | head -1) || true
 [ -n "$main" ] || { cat "$work/program.log"; fail "the installed program showed no main window"; }
 echo "the installed program shows its main window"
 sleep 0.5
@@ -61,7 +61,8 @@ echo "Help shows the installed book"
 xdotool windowfocus --sync "$main"
 tabs 3
 xdotool key space
-sleep 0.5
+question=$(timeout 10 xdotool search --sync --onlyvisible --name "^Exit$" | head -1) || true
+[ -n "$question" ] || fail "Exit asked no question"
 xdotool key Return
 for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
 kill -0 "$pid" 2>/dev/null && fail "the program did not end after Exit and Yes"
