@@ -1,18 +1,22 @@
 # make run: build and start the program.  make test: build and run every test.
 # make bench: build and run the benchmarks.  make sanitize: the memory-safety build (its own
 # folder) runs the media, capture-window and player tests and fuzzes the file readers for a while.
+# make windows: build-win32/kelvra.exe, the 32-bit Windows program, with mingw-w64.
+# make install PREFIX=...: install the built program.  make deb: the Debian package.
 # Each first installs the Debian packages it needs.
 SHELL := /bin/bash
 BUILD ?= build
 JOBS ?= 2
 CMAKE_FLAGS ?= -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+WIN32_BUILD ?= build-win32
+PREFIX ?= /usr/local
 SANITIZE_BUILD ?= build-sanitize
 FUZZ_SECONDS ?= 60
 SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitize/lsan.supp:print_suppressions=0
 
-.PHONY: all deps configure build run test bench sanitize fuzz clean
+.PHONY: all deps configure build run test bench sanitize fuzz windows install deb clean
 
 all: build
 
@@ -57,5 +61,15 @@ fuzz: $(SANITIZE_BUILD)/build.ninja
 	  test $${PIPESTATUS[0]} -eq 0 || exit 1; \
 	done
 
+windows: deps
+	cmake -S windows -B $(WIN32_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake
+	cmake --build $(WIN32_BUILD) -j $(JOBS)
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX) --strip
+
+deb: build
+	cd $(BUILD) && cpack -G DEB
+
 clean:
-	rm -rf $(BUILD) $(SANITIZE_BUILD)
+	rm -rf $(BUILD) $(SANITIZE_BUILD) $(WIN32_BUILD)

@@ -20,6 +20,8 @@
 #define IDDISP          9
 #define IDFIL           10
 #define IDPLAYER        11
+// The Windows headers define IDHELP (9) for the standard Help button; this window's is 12.
+#undef IDHELP
 #define IDHELP          12
 #define IDQH            13
 #define IDABOUT         14

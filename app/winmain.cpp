@@ -4,6 +4,6 @@
 int WINAPI WinMain(HINSTANCE hinst, HINSTANCE hinstPrev, LPSTR lpCmdLine, int nCmdShow)
 {
     hInst = hinst;
-    DialogBoxParamA(hinst, MAKEINTRESOURCE(IDD_MAIN), NULL, DialogFunc, 0);
+    DialogBoxParamA(hinst, MAKEINTRESOURCEA(IDD_MAIN), NULL, DialogFunc, 0);
     return 1;
 }

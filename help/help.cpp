@@ -38,12 +38,12 @@ BOOL cmdhelp(HWND hwndDlg)
 
 BOOL cmdquickhelp(HWND hwndDlg)
 {
-    DialogBoxParamA(hInst, MAKEINTRESOURCE(IDD_QUICKHELP), hwndDlg, QuickHelp, 0);
+    DialogBoxParamA(hInst, MAKEINTRESOURCEA(IDD_QUICKHELP), hwndDlg, QuickHelp, 0);
     return TRUE;
 }
 
 BOOL cmdabout(HWND hwndDlg)
 {
-    DialogBoxParamA(hInst, MAKEINTRESOURCE(IDD_ABOUT), hwndDlg, AboutDlg, 0);
+    DialogBoxParamA(hInst, MAKEINTRESOURCEA(IDD_ABOUT), hwndDlg, AboutDlg, 0);
     return TRUE;
 }

@@ -48,6 +48,6 @@ INT_PTR CALLBACK Videoplayer(HWND hwndDlg, UINT msg, WPARAM wParam, LPARAM lPara
 
 BOOL cmdplayer(HWND hwndDlg)
 {
-    DialogBoxParamA(hInst, MAKEINTRESOURCE(IDD_PLAYER), hwndDlg, Videoplayer, 0);
+    DialogBoxParamA(hInst, MAKEINTRESOURCEA(IDD_PLAYER), hwndDlg, Videoplayer, 0);
     return TRUE;
 }

@@ -11,7 +11,9 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev valgrind
   xvfb xauth xdotool x11-utils
-  fonts-dejavu-core fonts-liberation
+  fonts-dejavu-core fonts-dejavu-extra fonts-liberation
+  desktop-file-utils appstream
+  g++-mingw-w64-i686 binutils-mingw-w64-i686
 )
 
 missing=()
