@@ -9,7 +9,7 @@ set -euo pipefail
 program=$1
 stamps=$2
 work=$(mktemp -d)
-trap 'kill -9 ${pid:-0} 2>/dev/null || true; rm -rf "$work"' EXIT
+trap '[ -n "${pid:-}" ] && kill -9 "$pid" 2>/dev/null; rm -rf "$work"' EXIT
 
 export HOME=$work KELVRA_CAPTURE_DRIVERS=test
 mkdir -p "$work/Videos"
