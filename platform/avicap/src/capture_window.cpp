@@ -526,6 +526,8 @@ void CaptureWindow::deviceStateChanged(const Device* device, media::SourceState 
 {
     if (!device_ || device_.get() != device)
         return;  // news about a device this window has given up
+    if (device_->locked([](media::FrameSource& s) { return s.state(); }) != state)
+        return;  // stale news: the device has moved on since it was posted
     if (state == media::SourceState::Lost) {
         raise(Topic::Device, deviceGoneText(*device_));
         if (watch_)
