@@ -274,7 +274,7 @@ TEST_F(HelpTest, TheBookIsWholeAndSearchFindsItsSubjects)
         EXPECT_TRUE(linked.count(QString::fromStdString(topic))) << topic << " is linked from nowhere";
     for (const char* subject : {"Capture Every", "Speed Fps", "GRAB SINGLE FRAME", "Video Compression", "Toggle Overlay",
                                 "capture.avi", "Videos folder", "KELVRA_CAPTURE_DRIVERS", "power cut", "disk is full",
-                                "Create Capture File", "Driver Error"})
+                                "Create Capture File", "Driver Error", "journal", "present pace"})
         EXPECT_FALSE(viewer->search(subject).empty()) << subject;
 }
 
