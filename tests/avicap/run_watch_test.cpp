@@ -23,7 +23,8 @@ TEST(RunWatch, NumbersAndLengthsAsPeopleReadThem)
         {0, "under a minute", "0 s"}, {59999, "under a minute", "59 s"}, {kMin, "about 1 min", "1 min"},
         {kHour - 1, "about 59 min", "59 min"}, {3 * kHour, "about 3 h", "3 h"},
         {3 * kHour + 20 * kMin + 59999, "about 3 h 20 min", "3 h 20 min"}, {kDay, "about 1 day", "1 day"},
-        {4 * kDay + 18 * kHour + 59 * kMin, "about 4 days 18 h", "4 days 18 h"}};
+        {4 * kDay + 18 * kHour + 59 * kMin, "about 4 days 18 h", "4 days 18 h"},
+        {1411 * kDay + 10 * kHour, "about 1411 days", "1411 days"}};
     for (const auto& row : lengths) {
         SCOPED_TRACE(row.ms);
         EXPECT_EQ(roughDuration(row.ms), row.rough);

@@ -11,6 +11,9 @@
 // - Files are Motion JPEG at quality 90 until the compression dialog chooses otherwise.
 // - Problems the program does not ask about are shown in a banner over the picture and once per
 //   occurrence in a non-modal notice; nothing here blocks a running time-lapse.
+// - While a file is open a status line over the picture names it, counts its frames and tells how
+//   long the room left lasts; NAME.avi.log beside it journals the recording's events. Both are
+//   for the user who left it running (capture_window_status.cpp, recording_watch.h).
 #pragma once
 
 #include "capture_file.h"

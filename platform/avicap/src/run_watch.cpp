@@ -12,6 +12,7 @@ constexpr uint64_t kMinuteMs = 60 * kSecondMs;
 constexpr uint64_t kHourMs = 60 * kMinuteMs;
 constexpr uint64_t kDayMs = 24 * kHourMs;
 constexpr int kGroupDigits = 3;
+constexpr uint64_t kDaysWithoutHours = 10;
 
 std::string count(uint64_t n, const char* one, const char* many)
 {
@@ -38,7 +39,8 @@ std::string shortDuration(uint64_t ms)
         const uint64_t minutes = ms % kHourMs / kMinuteMs;
         return std::to_string(ms / kHourMs) + " h" + (minutes ? " " + std::to_string(minutes) + " min" : "");
     }
-    const uint64_t hours = ms % kDayMs / kHourMs;
+    // Past ten days the hours say nothing more.
+    const uint64_t hours = ms / kDayMs >= kDaysWithoutHours ? 0 : ms % kDayMs / kHourMs;
     return count(ms / kDayMs, "day", "days") + (hours ? " " + std::to_string(hours) + " h" : "");
 }
 

@@ -18,7 +18,8 @@ constexpr uint32_t kFrozenPictures = 10;     // this many identical pictures in 
 // 41200 -> "41,200".
 std::string groupedNumber(uint64_t n);
 
-// A length in its two largest units, rounded down: "12 s", "3 min", "2 h 5 min", "4 days 18 h".
+// A length in its two largest units, rounded down: "12 s", "3 min", "2 h 5 min", "4 days 18 h";
+// from ten days on in days alone.
 std::string shortDuration(uint64_t ms);
 // The same for a forecast: "about 4 days 18 h", "about 12 min", "under a minute".
 std::string roughDuration(uint64_t ms);
