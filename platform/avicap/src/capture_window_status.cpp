@@ -137,6 +137,8 @@ void CaptureWindow::paintStatusLine(QPainter& painter)
     for (QString& row : rows) {
         if (metrics.horizontalAdvance(row) > textWidth && row.endsWith(QLatin1String(kPaceWords)))
             row.chop(int(std::strlen(kPaceWords)));
+        if (metrics.horizontalAdvance(row) > textWidth && row.startsWith(QLatin1String("room for ")))
+            row.replace(QLatin1String("room for "), QLatin1String("room ")).replace(QLatin1String(", about "), QLatin1String(", ~"));
         row = metrics.elidedText(row, row.startsWith(QLatin1String("REC ")) ? Qt::ElideMiddle : Qt::ElideRight, textWidth);
     }
     const int bandHeight = std::min(height() / 2, int(rows.size()) * metrics.lineSpacing() + 2 * kStatusMargin);
