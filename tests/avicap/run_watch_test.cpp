@@ -1,5 +1,6 @@
 // The arithmetic behind the status line and the journal: numbers and lengths as people read them,
 // the room forecast, the pace of frame steps and late steps, and the frozen-camera rule.
+#include "recording_watch.h"
 #include "run_watch.h"
 
 #include <gtest/gtest.h>
@@ -124,4 +125,20 @@ TEST(RunWatch, FrozenAfterTenIdenticalPicturesInARow)
     const uint8_t a[] = {1, 2, 3}, b[] = {1, 2, 4};
     EXPECT_EQ(pictureDigest(a, 3), pictureDigest(a, 3));
     EXPECT_NE(pictureDigest(a, 3), pictureDigest(b, 3));
+}
+
+// What a refusal says a file holds, from its headers' compression code.
+TEST(RunWatch, CompressorsByTheirNames)
+{
+    using kelvra::media::fourcc;
+    const struct { uint32_t compression; const char* name; } rows[] = {
+        {0, "Full Frames (Uncompressed)"}, {fourcc('M', 'J', 'P', 'G'), "Motion JPEG"},
+        {fourcc('F', 'F', 'V', '1'), "Lossless (FFV1)"}, {fourcc('X', 'V', 'I', 'D'), "'XVID'"},
+        {fourcc('a', '\n', 'b', 'c'), "'a?bc'"}};
+    for (const auto& row : rows) {
+        kelvra::media::AviVideoFormat format;
+        format.compression = row.compression;
+        EXPECT_EQ(compressionName(format), row.name);
+    }
+    EXPECT_EQ(streamText(320, 240, compressionName(kelvra::media::Codec::Lossless)), "320x240, Lossless (FFV1)");
 }
