@@ -4,6 +4,12 @@
 #include "cap_log.h"
 #include "file_check.h"
 
+#include <QCoreApplication>
+#include <QDir>
+
+#include <cstdlib>
+#include <fstream>
+
 namespace {
 
 constexpr UINT CONNECT = WM_CAP_DRIVER_CONNECT, GETSETUP = WM_CAP_GET_SEQUENCE_SETUP,
@@ -60,7 +66,24 @@ TEST_F(Recording, RecAt15FpsEvery5SecondsTakesAFrameEvery5000ms)
         EXPECT_EQ(text(EDIT6), std::to_string(k));
     }
     EXPECT_EQ(fcount, 3);
+    // The capture window tells what it records where, at the pace the timer gives; the main
+    // window is as it was (KELVRA_SHOTS_DIR=folder keeps a picture of both).
+    const std::string status = kelvra::avicap::testing::statusText(CapWndCC);
+    EXPECT_EQ(status.rfind("REC ", 0), 0u) << status;
+    EXPECT_NE(status.find("take.avi\n3 frames, last 0 s ago\nroom for "), std::string::npos) << status;
+    if (const char* shots = std::getenv("KELVRA_SHOTS_DIR")) {
+        QWidget* main = kelvra::platform::widgetFromHandle(hwnd);
+        main->show();
+        QCoreApplication::processEvents();
+        EXPECT_TRUE(QDir().mkpath(shots) && main->grab().save(QDir(shots).filePath("main-recording.png")));
+    }
     command(IDSTOP);
+    EXPECT_EQ(kelvra::avicap::testing::statusText(CapWndCC), "");
+    std::ifstream journal(capturePath() + ".log");
+    std::string line, last;
+    while (std::getline(journal, line))
+        last = line;
+    EXPECT_NE(last.find("Closed with 3 frames in the file."), std::string::npos) << last;
     AviCheck avi = checkAvi(capturePath());
     EXPECT_EQ(avi.frames, 3);
     EXPECT_EQ(avi.rateNum * 66666, avi.rateDen * 1000000) << avi.rateNum << "/" << avi.rateDen;

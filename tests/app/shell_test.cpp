@@ -158,6 +158,32 @@ TEST_F(Chooser, RefusedNamesKeepTheChooserOpen)
     }
 }
 
+// The program gives the chooser no folder: it opens where the capture file is, the default one
+// in the videos folder included, and where the chooser is told nothing usable, in the current folder.
+TEST_F(Chooser, OpensInTheCaptureFilesFolder)
+{
+    const std::filesystem::path away = dir_ / "away";
+    std::filesystem::create_directories(away);
+    const std::filesystem::path videos = std::filesystem::path(captureFile()).parent_path();
+    const struct { std::string captureFile; std::filesystem::path opensIn; } rows[] = {
+        // The default, capture.avi in the videos folder, which is made at the first recording.
+        {captureFile(), std::filesystem::is_directory(videos) ? videos : std::filesystem::current_path()},
+        {(away / "week.avi").string(), away},
+        {(dir_ / "gone" / "x.avi").string(), std::filesystem::current_path()},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.captureFile);
+        if (row.captureFile != captureFile())
+            setCaptureFile(row.captureFile);
+        kt::scriptModal([&](QDialog& dialog, const ModalInfo&) {
+            EXPECT_EQ(dynamic_cast<QFileDialog&>(dialog).directory().absolutePath().toStdString(),
+                      std::filesystem::weakly_canonical(row.opensIn).string());
+            dialog.reject();
+        });
+        command(IDFIL);
+    }
+}
+
 TEST_F(Chooser, ATypedPatternFiltersInsteadOfNamingAFile)
 {
     std::string before = captureFile();

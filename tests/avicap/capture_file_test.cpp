@@ -73,6 +73,8 @@ TEST_F(CaptureFileTest, DefaultFolderIsMadeRefusedFilesAreLeftAloneAndReportedOn
     EXPECT_EQ(at::reportedErrors(cap_), 1);
     EXPECT_NE(at::bannerText(cap_).find("notes.avi"), std::string::npos);
     EXPECT_TRUE(at::noticeVisible(cap_));
+    EXPECT_EQ(at::noticeTitle(cap_), "Capture File");
+    EXPECT_NE(at::statusText(cap_).find("Not recording: 3 frame steps found no open capture file."), std::string::npos);
     const uint64_t shown = at::picturesShown(cap_);
     ASSERT_TRUE(QTest::qWaitFor([&] { return at::picturesShown(cap_) >= shown + 2; }, 5000));
     const QImage shot = kelvra::platform::widgetFromHandle(cap_)->grab().toImage();
@@ -94,7 +96,10 @@ TEST_F(CaptureFileTest, DefaultFolderIsMadeRefusedFilesAreLeftAloneAndReportedOn
     const QByteArray before = contents(small);
     onTestSource([](TestSource& s) { ASSERT_TRUE(s.setFormat({media::PixelFormat::YUYV422, 640, 480, {30, 1}})); });
     EXPECT_FALSE(open(small));
-    EXPECT_NE(at::lastError(cap_).find("another frame size"), std::string::npos);
+    // The refusal names what the file holds and what would go in; the box, what to change.
+    EXPECT_NE(at::lastError(cap_).find("holds a recording of 320x240, Motion JPEG; this window would write 640x480, "
+                                       "Motion JPEG"), std::string::npos) << at::lastError(cap_);
+    EXPECT_EQ(at::noticeTitle(cap_), "Video Format");
     EXPECT_EQ(contents(small), before);
     EXPECT_EQ(at::reportedErrors(cap_), 3);
 

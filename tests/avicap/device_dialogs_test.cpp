@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QDialogButtonBox>
 #include <QLabel>
 #include <QPushButton>
@@ -106,7 +107,16 @@ TEST_F(DeviceDialogTest, FormatFitsTheOpenFileOrRestartsTheStream)
         select(dialog, "size", QStringLiteral("320 x 240"));
         press(dialog, QDialogButtonBox::Ok);
         EXPECT_TRUE(dialog.isVisible());
-        EXPECT_TRUE(child<QLabel>(dialog, "message")->text().contains(QStringLiteral("640x480")));
+        // The message names the file's frames and compressor, wraps, and the dialog grows to show
+        // it whole with every field at its full height (KELVRA_SHOTS_DIR keeps a picture).
+        QLabel* message = child<QLabel>(dialog, "message");
+        EXPECT_TRUE(message->text().contains(QStringLiteral("records 640x480, Motion JPEG;"))) << message->text().toStdString();
+        EXPECT_GE(message->height(), message->heightForWidth(message->width()));
+        EXPECT_LE(message->geometry().right(), dialog.width());
+        for (QComboBox* combo : dialog.findChildren<QComboBox*>())
+            EXPECT_GE(combo->height(), combo->sizeHint().height()) << combo->objectName().toStdString();
+        if (const char* shots = std::getenv("KELVRA_SHOTS_DIR"))
+            EXPECT_TRUE(QDir().mkpath(shots) && dialog.grab().save(QDir(shots).filePath("video-format-refused.png")));
         pt::advanceClock(2000);
         select(dialog, "size", QStringLiteral("640 x 480"));
         select(dialog, "rate", QStringLiteral("10 fps"));

@@ -13,6 +13,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QListWidget>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -273,8 +274,48 @@ TEST_F(HelpTest, TheBookIsWholeAndSearchFindsItsSubjects)
         EXPECT_TRUE(linked.count(QString::fromStdString(topic))) << topic << " is linked from nowhere";
     for (const char* subject : {"Capture Every", "Speed Fps", "GRAB SINGLE FRAME", "Video Compression", "Toggle Overlay",
                                 "capture.avi", "Videos folder", "KELVRA_CAPTURE_DRIVERS", "power cut", "disk is full",
-                                "Create Capture File", "Driver Error"})
+                                "Create Capture File", "Driver Error", "journal", "present pace"})
         EXPECT_FALSE(viewer->search(subject).empty()) << subject;
+}
+
+// Words are found in any order, the pages with them as typed first; quotes keep a phrase. Long
+// titles wrap in the results list instead of being cut at its edge.
+TEST_F(HelpTest, SearchFindsWordsInAnyOrderAndListsLongTitlesWhole)
+{
+    HelpViewerControl* viewer = openHelp();
+    ASSERT_NE(viewer, nullptr);
+    auto topicsOf = [&](const char* query) {
+        std::vector<std::string> found;
+        for (const auto& hit : viewer->search(query))
+            found.push_back(hit.topic);
+        return found;
+    };
+    const std::vector<std::string> anyOrder = topicsOf("disk full");
+    EXPECT_NE(std::find(anyOrder.begin(), anyOrder.end(), "safety.html"), anyOrder.end()) << "\"a full disk\"";
+    const std::vector<std::string> phrase = topicsOf("full disk");
+    ASSERT_FALSE(phrase.empty());
+    EXPECT_EQ(std::set<std::string>(phrase.begin(), phrase.end()), std::set<std::string>(anyOrder.begin(), anyOrder.end()));
+    EXPECT_NE(viewer->search("full disk").front().excerpt.find("full disk"), std::string::npos) << "as typed first";
+    const std::vector<std::string> quoted = topicsOf("\"disk full\"");
+    EXPECT_LT(quoted.size(), anyOrder.size());
+    for (const auto& hit : viewer->search("\"disk full\""))
+        EXPECT_NE(QString::fromStdString(hit.excerpt).indexOf("disk full", 0, Qt::CaseInsensitive), -1) << hit.topic;
+    EXPECT_TRUE(topicsOf("disk xylophone").empty());
+
+    const std::vector<std::string> speed = topicsOf("fps speed");
+    ASSERT_NE(std::find(speed.begin(), speed.end(), "timing.html"), speed.end());
+    auto* list = widgetFromHandle(viewer->handle())->findChild<QListWidget*>();
+    ASSERT_NE(list, nullptr);
+    QCoreApplication::processEvents();
+    for (int row = 0; row < list->count(); ++row) {
+        QListWidgetItem* item = list->item(row);
+        const QRect shown = list->visualItemRect(item);
+        const QRect needed = list->fontMetrics().boundingRect(QRect(0, 0, shown.width(), 1000),
+                                                               Qt::TextWordWrap, item->text());
+        EXPECT_LE(shown.right(), list->viewport()->width()) << item->text().toStdString();
+        EXPECT_GE(shown.height(), needed.height()) << item->text().toStdString() << " is cut";
+    }
+    saveShot(*widgetFromHandle(viewer->handle()), "help-search-words.png");
 }
 
 TEST_F(HelpTest, AMissingBookIsReportedByTheViewerNotByABox)

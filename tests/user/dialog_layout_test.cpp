@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFontMetrics>
+#include <QLineEdit>
 #include <QScreen>
 #include <QTextLayout>
 
@@ -226,4 +227,38 @@ TEST_F(UserMainLayout, EveryTextIsDrawnInsideItsControl)
     }
 }
 
+}  // namespace
+
+namespace {
+using UserNumberFields = DialogTest;
+
+// The number fields are 22 dialog units wide; the largest count the spinners take, five digits,
+// is shown whole (the field draws it narrower), and a longer text still scrolls into view.
+TEST_F(UserNumberFields, FiveDigitsShowWholeInTheTemplatesFields)
+{
+    dlg = create(104);
+    ASSERT_TRUE(IsWindow(dlg));
+    widgetFromHandle(dlg)->show();
+    for (int id : {20, 21}) {
+        SCOPED_TRACE(id);
+        auto* field = qobject_cast<QLineEdit*>(item(id));
+        ASSERT_NE(field, nullptr);
+        EXPECT_EQ(field->width(), mulDiv(22, 6, 4)) << "the template's size stays";
+        for (const char* value : {"7", "99999", "12345"}) {
+            SetDlgItemTextA(dlg, id, value);
+            const QMargins m = field->textMargins();
+            const int room = field->width() - m.left() - m.right() - 2 * 2 - 1;  // QLineEdit's own margin, the cursor
+            const int needed = QFontMetrics(field->font()).horizontalAdvance(QString::fromLatin1(value));
+            EXPECT_LE(needed, room) << value;
+        }
+    }
+    SetDlgItemTextA(dlg, 20, "15");
+    SetDlgItemTextA(dlg, 21, "12345");
+    QCoreApplication::processEvents();
+    const QImage timing = widgetFromHandle(dlg)->grab(pixels(268, 10, 110, 75)).toImage();
+    EXPECT_GT(inkIn(timing, item(21)->geometry().translated(-pixels(268, 10, 0, 0).topLeft()).adjusted(3, 3, -3, -3),
+                    widgetFromHandle(dlg)->palette().base().color().rgb()), 10);
+    if (const char* shots = std::getenv("KELVRA_SHOTS_DIR"))
+        EXPECT_TRUE(QDir().mkpath(shots) && timing.scaled(timing.size() * 3).save(QDir(shots).filePath("timing-five-digits.png")));
+}
 }  // namespace

@@ -33,6 +33,8 @@ public:
 
     const std::string& path() const { return writer_->path(); }
     uint64_t frames() const { return writer_->frameCount(); }
+    const media::AviVideoFormat& format() const { return encoder_->format(); }
+    uint64_t lastFrameBytes() const { return packet_.size(); }  // the last frame as compressed
     int width() const { return width_; }
     int height() const { return height_; }
 

@@ -3,6 +3,8 @@
 #include "device_dialogs.h"
 #include "preview_image.h"
 
+#include <kelvra/platform/capture_state.h>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -12,6 +14,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace kelvra::avicap {
@@ -95,17 +98,6 @@ std::string deviceFailureText(const Device& device, const media::Status& status)
     return "The capture device '" + device.driver().name + "' failed: " + status.message;
 }
 
-std::string openFailureText(const std::string& path, int width, int height, const media::Status& status)
-{
-    if (status.code == media::kNotAvi)
-        return "'" + path + "' was not opened for capture: it exists and is not a recording that can be "
-               "continued. It is left as it is; choose another capture file.";
-    if (status.code == media::kFormatMismatch)
-        return "'" + path + "' holds a recording of another frame size or compressor, so " + sizeText(width, height) +
-               " frames cannot be added to it. It is left as it is; choose another capture file.";
-    return "The capture file cannot be opened: " + status.message;
-}
-
 }  // namespace
 
 std::string defaultCaptureFilePath()
@@ -130,14 +122,17 @@ CaptureWindow::CaptureWindow(QWidget* parent, int id)
           }))
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
+    platform::setCurrentCaptureFile(captureFile_);
 }
 
 CaptureWindow::~CaptureWindow()
 {
     // The worker goes first: it must not post to a window that is half destroyed.
     preview_.reset();
-    if (file_)
-        file_->close();
+    if (file_) {
+        const uint64_t frames = file_->frames();
+        finishWatch(file_->close(), frames);
+    }
 }
 
 LRESULT CaptureWindow::message(UINT msg, WPARAM wParam, LPARAM lParam)
@@ -266,6 +261,7 @@ LRESULT CaptureWindow::setCaptureFile(LPARAM lParam)
         return FALSE;
     }
     captureFile_ = path;  // the window's own copy; the caller's buffer may go
+    platform::setCurrentCaptureFile(captureFile_);
     clear(Topic::FileName);
     return TRUE;
 }
@@ -330,8 +326,10 @@ LRESULT CaptureWindow::getSequenceSetup(WPARAM size, LPARAM lParam)
 
 LRESULT CaptureWindow::singleFrameOpen()
 {
-    if (file_)
+    if (file_) {
+        watch_->reopened(stepClockMs());  // REC or RESUME may bring another interval
         return TRUE;  // already open: it stays open, frames go on into it
+    }
     if (!device_)
         return FALSE;
     const media::StreamFormat format = device_->locked([](media::FrameSource& s) { return s.format(); });
@@ -342,33 +340,47 @@ LRESULT CaptureWindow::singleFrameOpen()
     media::Status status = CaptureFile::open(captureFile_, format.width, format.height, compression_,
                                              parms_.dwRequestMicroSecPerFrame, file);
     if (!status) {
-        raise(Topic::File, openFailureText(captureFile_, format.width, format.height, status));
+        raise(Topic::File, openFailureText(status, format),
+              status.code == media::kFormatMismatch ? "Video Format" : nullptr);
         return FALSE;
     }
     file_ = std::move(file);
+    startWatch();
     clear(Topic::File);
     return TRUE;
 }
 
 LRESULT CaptureWindow::singleFrame()
 {
-    if (!file_ || !device_)
+    if (!file_) {
+        ++stepsWithoutFile_;  // the program counts it as a frame: the status line says it is not
+        update();
         return FALSE;
+    }
+    watch_->stepBegins(stepClockMs());
+    if (!device_)
+        return FALSE;  // not while a file is open: disconnecting closes it
     const std::chrono::milliseconds timeout = grabTimeoutOverride.value_or(device_->grabTimeout());
     media::Frame frame;
     media::Status status = device_->locked([&](media::FrameSource& s) { return s.grabFresh(frame, timeout); });
     if (!status) {
-        raise(Topic::Device, deviceFailureText(*device_, status));
+        const std::string text = deviceFailureText(*device_, status);
+        raise(Topic::Device, text);
+        watchStepFailed(status, text);
         return FALSE;
     }
     clear(Topic::Device);
+    watch_->deviceBack(device_->driver().name);
+    const bool otherSize = frame.width != file_->width() || frame.height != file_->height();
     status = file_->append(frame);
     if (!status) {
         raise(Topic::File, "A frame could not be recorded: " + status.message + " Every frame already in '" +
-                               file_->path() + "' is kept.");
+                               file_->path() + "' is kept.", otherSize ? "Video Format" : nullptr);
+        watch_->diskError(status.message);
         return FALSE;
     }
     clear(Topic::File);
+    watchFramed(frame);
     return TRUE;
 }
 
@@ -377,8 +389,10 @@ LRESULT CaptureWindow::singleFrameClose()
     if (!file_)
         return FALSE;
     const std::string path = file_->path();
+    const uint64_t frames = file_->frames();
     media::Status status = file_->close();
     file_.reset();
+    finishWatch(status, frames);
     if (!status) {
         raise(Topic::File, "'" + path + "' could not be finished: " + status.message);
         return FALSE;
@@ -427,16 +441,35 @@ std::string CaptureWindow::formatRefusal(const media::StreamFormat& format) cons
 {
     if (!file_ || (format.width == file_->width() && format.height == file_->height()))
         return std::string();
-    return "The capture file '" + file_->path() + "' is open and records " + sizeText(file_->width(), file_->height()) +
-           " frames; " + sizeText(format.width, format.height) +
+    return "The capture file '" + file_->path() + "' is open and records " +
+           streamText(file_->width(), file_->height(), compressionName(file_->format())) + "; " +
+           sizeText(format.width, format.height) +
            " frames cannot be added to it. Stop the recording first, or keep this frame size.";
 }
 
-void CaptureWindow::raise(Topic topic, const std::string& text)
+std::string CaptureWindow::openFailureText(const media::Status& status, const media::StreamFormat& format) const
+{
+    const std::string& path = captureFile_;
+    if (status.code == media::kNotAvi)
+        return "'" + path + "' was not opened for capture: it exists and is not a recording that can be "
+               "continued. It is left as it is; choose another capture file. Frame steps are not recorded until then.";
+    if (status.code != media::kFormatMismatch)
+        return "The capture file cannot be opened: " + status.message + " Frame steps are not recorded until it can.";
+    media::AviFileInfo held;
+    const std::string holds = media::probeAvi(path, held)
+                                  ? streamText(held.format.width, std::abs(held.format.height), compressionName(held.format))
+                                  : "another frame size or compressor";
+    return "'" + path + "' holds a recording of " + holds + "; this window would write " +
+           streamText(format.width, format.height, compressionName(compression_.codec)) +
+           ", which cannot be added to it. It is left as it is: choose another capture file, or set Video Format and "
+           "Video Compression to match it. Frame steps are not recorded until then.";
+}
+
+void CaptureWindow::raise(Topic topic, const std::string& text, const char* caption)
 {
     if (!problems_.raise(topic, text))
         return;  // the same problem goes on: it was reported when it began
-    showNotice(text);
+    showNotice(text, QString::fromLatin1(caption ? caption : noticeCaption(topic)));
     update();
 }
 
@@ -448,16 +481,17 @@ void CaptureWindow::clear(Topic topic)
         update();
 }
 
-void CaptureWindow::showNotice(const std::string& text)
+void CaptureWindow::showNotice(const std::string& text, const QString& caption)
 {
-    // Never modal: a time-lapse goes on under it, and it takes no keyboard focus.
+    // Never modal: a time-lapse goes on under it, and it takes no keyboard focus. Its title names
+    // what the user works with (the capture file, the video format), not this window.
     if (!notice_) {
-        notice_ = new QMessageBox(QMessageBox::Warning, windowTitle().isEmpty() ? QStringLiteral("Capture") : windowTitle(),
-                                  QString(), QMessageBox::Ok, window());
+        notice_ = new QMessageBox(QMessageBox::Warning, caption, QString(), QMessageBox::Ok, window());
         notice_->setWindowModality(Qt::NonModal);
         notice_->setModal(false);
         notice_->setAttribute(Qt::WA_ShowWithoutActivating);
     }
+    notice_->setWindowTitle(caption);
     notice_->setText(QString::fromLocal8Bit(text.c_str()));
     notice_->show();
 }
@@ -465,6 +499,11 @@ void CaptureWindow::showNotice(const std::string& text)
 bool CaptureWindow::noticeVisible() const
 {
     return notice_ && notice_->isVisible();
+}
+
+std::string CaptureWindow::noticeTitle() const
+{
+    return notice_ ? notice_->windowTitle().toStdString() : std::string();
 }
 
 void CaptureWindow::devicePeriodChanged()
@@ -487,10 +526,17 @@ void CaptureWindow::deviceStateChanged(const Device* device, media::SourceState 
 {
     if (!device_ || device_.get() != device)
         return;  // news about a device this window has given up
-    if (state == media::SourceState::Lost)
+    if (device_->locked([](media::FrameSource& s) { return s.state(); }) != state)
+        return;  // stale news: the device has moved on since it was posted
+    if (state == media::SourceState::Lost) {
         raise(Topic::Device, deviceGoneText(*device_));
-    else if (state == media::SourceState::Streaming)
+        if (watch_)
+            watch_->deviceLost(device_->driver().name);
+    } else if (state == media::SourceState::Streaming) {
         clear(Topic::Device);
+        if (watch_)
+            watch_->deviceBack(device_->driver().name);
+    }
 }
 
 void CaptureWindow::resizeEvent(QResizeEvent* event)
@@ -513,6 +559,7 @@ void CaptureWindow::paintEvent(QPaintEvent*)
         painter.setPen(Qt::gray);
         painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, QStringLiteral("No capture device"));
     }
+    paintStatusLine(painter);
     const std::string problems = problems_.text();
     if (problems.empty())
         return;

@@ -11,12 +11,16 @@
 // - Files are Motion JPEG at quality 90 until the compression dialog chooses otherwise.
 // - Problems the program does not ask about are shown in a banner over the picture and once per
 //   occurrence in a non-modal notice; nothing here blocks a running time-lapse.
+// - While a file is open a status line over the picture names it, counts its frames and tells how
+//   long the room left lasts; NAME.avi.log beside it journals the recording's events. Both are
+//   for the user who left it running (capture_window_status.cpp, recording_watch.h).
 #pragma once
 
 #include "capture_file.h"
 #include "device.h"
 #include "preview_thread.h"
 #include "problems.h"
+#include "recording_watch.h"
 
 #include <kelvra/avicap/testing.h>
 #include <kelvra/platform/window.h>
@@ -34,10 +38,14 @@
 #include <vector>
 
 class QMessageBox;
+class QPainter;
+class QTimer;
 
 namespace kelvra::avicap {
 
 std::string defaultCaptureFilePath();
+// The title of the notice for a topic: the thing the user works with, not this window.
+const char* noticeCaption(Topic topic);
 
 class CaptureWindow : public QWidget, public platform::Window {
     Q_OBJECT
@@ -56,7 +64,11 @@ public:
     const Problems& problems() const { return problems_; }
     uint64_t picturesShown() const { return picturesShown_; }
     bool noticeVisible() const;
+    std::string noticeTitle() const;
     int previewIntervalMs() { return preview_->effectiveIntervalMs(); }
+    // The status line over the preview, one line per row; empty when it shows nothing.
+    std::string statusText() const;
+    std::string journalPath() const { return watch_ ? watch_->journalPath() : std::string(); }
     std::optional<std::chrono::milliseconds> grabTimeoutOverride;
 
 protected:
@@ -83,14 +95,22 @@ private:
     LRESULT compressionDialog();
     bool reportNoDriver(const char* caption);
 
-    void raise(Topic topic, const std::string& text);
+    void raise(Topic topic, const std::string& text, const char* caption = nullptr);
     void clear(Topic topic);
-    void showNotice(const std::string& text);
+    void showNotice(const std::string& text, const QString& caption);
     void pictureArrived();
     void devicePeriodChanged();
     void deviceStateChanged(const Device* device, media::SourceState state);
     // Refusal text when a new stream format cannot go into the open file; empty when it can.
     std::string formatRefusal(const media::StreamFormat& format) const;
+    std::string openFailureText(const media::Status& status, const media::StreamFormat& format) const;
+
+    // The watch over the open file (capture_window_status.cpp).
+    void startWatch();
+    void watchFramed(const media::Frame& frame);
+    void watchStepFailed(const media::Status& status, const std::string& text);
+    void finishWatch(const media::Status& closing, uint64_t frames);
+    void paintStatusLine(QPainter& painter);
 
     int id_;
     CAPTUREPARMS parms_;
@@ -104,6 +124,9 @@ private:
     QImage picture_;
     uint64_t picturesShown_ = 0;
     std::unique_ptr<PreviewThread> preview_;
+    std::unique_ptr<RecordingWatch> watch_;
+    QTimer* statusTimer_ = nullptr;
+    uint64_t stepsWithoutFile_ = 0;  // frame steps since the last open that found no file to go into
 };
 
 }  // namespace kelvra::avicap

@@ -1,5 +1,7 @@
 #include "device_dialogs.h"
 
+#include "dialog_fit.h"
+
 #include <kelvra/platform/modal.h>
 
 #include <QCheckBox>
@@ -284,7 +286,7 @@ VideoFormatDialog::VideoFormatDialog(QWidget* parent, std::shared_ptr<Device> de
     connect(format_, &QComboBox::currentIndexChanged, this, [this] { fillSizes(); });
     connect(size_, &QComboBox::currentIndexChanged, this, [this] { fillRates(); });
     if (formats_.empty())
-        message_->setText(QStringLiteral("The device reports no formats."));
+        showDialogMessage(*this, *message_, QStringLiteral("The device reports no formats."));
 }
 
 void VideoFormatDialog::fillSizes()
@@ -344,7 +346,7 @@ void VideoFormatDialog::accept()
     }
     const std::string refused = refusal_(next);
     if (!refused.empty()) {
-        message_->setText(QString::fromLocal8Bit(refused.c_str()));
+        showDialogMessage(*this, *message_, QString::fromLocal8Bit(refused.c_str()));
         return;  // stays open: the user may pick a size that fits, or cancel
     }
     const media::StreamFormat previous = current_;
@@ -355,8 +357,9 @@ void VideoFormatDialog::accept()
         return st;
     });
     if (!status) {
-        message_->setText(QStringLiteral("The device did not take this format: ") +
-                          QString::fromLocal8Bit(status.message.c_str()));
+        showDialogMessage(*this, *message_,
+                          QStringLiteral("The device did not take this format: ") +
+                              QString::fromLocal8Bit(status.message.c_str()));
         return;
     }
     QDialog::accept();

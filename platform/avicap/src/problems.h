@@ -7,8 +7,9 @@
 
 namespace kelvra::avicap {
 
-// Device: gone or silent. File: cannot open or write. FileName, FrameTime: a setting refused.
-enum class Topic { Device, File, FileName, FrameTime, Count };
+// Device: gone or silent. Frozen: the same picture again and again. File: cannot open or write.
+// Room: under a day of room left. FileName, FrameTime: a setting refused.
+enum class Topic { Device, Frozen, File, Room, FileName, FrameTime, Count };
 
 class Problems {
 public:

@@ -99,6 +99,24 @@ bool noticeVisible(HWND capWindow)
     return w && w->noticeVisible();
 }
 
+std::string statusText(HWND capWindow)
+{
+    CaptureWindow* w = captureWindow(capWindow);
+    return w ? w->statusText() : std::string();
+}
+
+std::string journalPath(HWND capWindow)
+{
+    CaptureWindow* w = captureWindow(capWindow);
+    return w ? w->journalPath() : std::string();
+}
+
+std::string noticeTitle(HWND capWindow)
+{
+    CaptureWindow* w = captureWindow(capWindow);
+    return w ? w->noticeTitle() : std::string();
+}
+
 uint64_t picturesShown(HWND capWindow)
 {
     CaptureWindow* w = captureWindow(capWindow);

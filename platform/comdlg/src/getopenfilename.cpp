@@ -2,6 +2,7 @@
 // gives them for an open chooser.
 #include <commdlg.h>
 
+#include <kelvra/platform/capture_state.h>
 #include <kelvra/platform/modal.h>
 #include <kelvra/platform/window.h>
 
@@ -49,6 +50,27 @@ bool hasWildcard(const QString& name)
     return name.contains('*') || name.contains('?');
 }
 
+// With no folder given the chooser starts where the name's own folder is, else in the folder of
+// the file being recorded into (where the user's recordings are), else in the current one.
+QString startFolder(const OPENFILENAMEA& ofn)
+{
+    if (ofn.lpstrInitialDir && ofn.lpstrInitialDir[0])
+        return QString::fromLocal8Bit(ofn.lpstrInitialDir);
+    QStringList candidates;
+    if (ofn.lpstrFile && ofn.lpstrFile[0]) {
+        const QString name = QString::fromLocal8Bit(ofn.lpstrFile);
+        if (name.contains('/'))
+            candidates << QFileInfo(name).absolutePath();
+    }
+    const std::string capture = kelvra::platform::currentCaptureFile();
+    if (!capture.empty())
+        candidates << QFileInfo(QString::fromLocal8Bit(capture.c_str())).absolutePath();
+    for (const QString& folder : candidates)
+        if (QFileInfo(folder).isDir())
+            return folder;
+    return QDir::currentPath();
+}
+
 class Chooser : public QFileDialog, public kelvra::platform::Window {
 public:
     QWidget* widget() const override { return const_cast<Chooser*>(this); }
@@ -59,7 +81,7 @@ public:
         setAcceptMode(QFileDialog::AcceptOpen);
         setFileMode(QFileDialog::AnyFile);  // existence is checked in accept(), as the flags say
         setWindowTitle(ofn.lpstrTitle ? QString::fromLocal8Bit(ofn.lpstrTitle) : QStringLiteral("Open"));
-        setDirectory(ofn.lpstrInitialDir ? QString::fromLocal8Bit(ofn.lpstrInitialDir) : QDir::currentPath());
+        setDirectory(startFolder(ofn));
 
         QStringList filters = parseFilter(ofn.lpstrFilter);
         if (!filters.isEmpty()) {

@@ -38,7 +38,8 @@ struct TestSource::Impl {
     StreamFormat format{PixelFormat::YUYV422, 640, 480, {30, 1}};
     PictureSettings settings;
     bool streaming = false;
-    bool stalled = false, failing = false, unplugged = false;
+    bool stalled = false, failing = false, unplugged = false, frozen = false;
+    Frame lastGrab;  // what a frozen source hands out again
     uint64_t captureCount = 0, previewCount = 0;
     Frame latest;
     bool hasLatest = false;
@@ -188,6 +189,10 @@ Status TestSource::grabFresh(Frame& out, std::chrono::milliseconds timeout)
         return Status::error(EIO, "The test source failed to capture a frame");
     if (impl_->stalled)
         return Status::error(kTimedOut, "The test source sent no frame in time");
+    if (impl_->frozen && !impl_->lastGrab.data.empty()) {
+        out = impl_->lastGrab;  // a stuck driver: the same buffer again, no new number
+        return Status::ok();
+    }
     const StreamFormat format = impl_->format;
     const PictureSettings settings = impl_->settings;
     const uint64_t number = impl_->captureCount + 1;
@@ -199,6 +204,7 @@ Status TestSource::grabFresh(Frame& out, std::chrono::milliseconds timeout)
         return st;
     lock.lock();
     impl_->captureCount = number;
+    impl_->lastGrab = out;
     return Status::ok();
 }
 
@@ -277,6 +283,12 @@ void TestSource::setUnplugged(bool unplugged)
             impl_->hasLatest = false;
     }
     impl_->changed.notify_all();
+}
+
+void TestSource::setFrozen(bool frozen)
+{
+    std::lock_guard lock(impl_->mutex);
+    impl_->frozen = frozen;
 }
 
 uint64_t TestSource::capturedCount() const

@@ -21,6 +21,14 @@ namespace {
 constexpr int kLineEditVerticalMargin = 1;
 // Windows' single-line edit limit when EM_LIMITTEXT asks for "no limit".
 constexpr int kMaxEditText = 0x7FFFFFFE;
+// QLineEdit's own space on each side of its text, and its cursor.
+constexpr int kLineEditHorizontalMargin = 2;
+constexpr int kCursorWidth = 1;
+// How far a text that does not fit is drawn narrower before it scrolls instead.
+constexpr int kNarrowestStretch = 70;
+constexpr int kStretchStep = 5;
+constexpr qreal kTightestSpacing = -1.0;  // pixels between letters, at the most
+constexpr qreal kSpacingStep = 0.25;
 
 bool allDigits(const QString& s)
 {
@@ -41,6 +49,32 @@ public:
         setTextMargins(edge, vertical, edge, vertical);
         if (style & ES_NUMBER)
             setAcceptDrops(false);  // dropped text would bypass the digits-only rule
+        connect(this, &QLineEdit::textChanged, this, [this] { fitText(); });
+    }
+
+    // A text a little too wide for its field (a five-digit count in the program's 22-unit fields)
+    // is drawn narrower, down to kNarrowestStretch percent, so all of it shows; longer texts
+    // scroll as they always do. The field's size and its font's face stay.
+    void fitText()
+    {
+        const int room = contentsRect().width() - textMargins().left() - textMargins().right() -
+                         2 * kLineEditHorizontalMargin - kCursorWidth;
+        QFont narrowed = font();
+        narrowed.setLetterSpacing(QFont::AbsoluteSpacing, 0);
+        narrowed.setStretch(QFont::Unstretched);
+        auto fits = [&] { return QFontMetrics(narrowed).horizontalAdvance(text()) <= room; };
+        // Narrower letters first, then, at the narrowest, less space between them.
+        while (!fits() && narrowed.stretch() > kNarrowestStretch)
+            narrowed.setStretch(narrowed.stretch() - kStretchStep);
+        for (qreal spacing = 0; !fits() && spacing > kTightestSpacing;) {
+            spacing -= kSpacingStep;
+            narrowed.setLetterSpacing(QFont::AbsoluteSpacing, spacing);
+        }
+        if (narrowed != font()) {
+            fitting_ = true;
+            setFont(narrowed);
+            fitting_ = false;
+        }
     }
 
     void setReadOnlyLook(bool readOnly)
@@ -53,6 +87,17 @@ public:
     }
 
 protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QLineEdit::resizeEvent(event);
+        fitText();
+    }
+    void changeEvent(QEvent* event) override
+    {
+        QLineEdit::changeEvent(event);
+        if (event->type() == QEvent::FontChange && !fitting_)
+            fitText();  // the dialog's font came: measure again with it
+    }
     void paintEvent(QPaintEvent* event) override
     {
         QLineEdit::paintEvent(event);
@@ -72,6 +117,7 @@ private:
     HWND hwnd_;
     DWORD style_;
     DWORD exStyle_;
+    bool fitting_ = false;
 };
 
 void EditWidget::keyPressEvent(QKeyEvent* event)

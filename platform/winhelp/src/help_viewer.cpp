@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSplitter>
 #include <QStyle>
@@ -42,6 +43,28 @@ QString excerptAround(const QString& text, qsizetype at, qsizetype length)
     return excerpt;
 }
 
+// The words of a search, to be found in any order; a text in double quotes stays one phrase.
+QStringList searchTerms(const QString& query)
+{
+    static const QRegularExpression term(QStringLiteral("\"([^\"]+)\"|([^\\s\"]+)"));
+    QStringList terms;
+    for (auto it = term.globalMatch(query); it.hasNext();) {
+        const QRegularExpressionMatch m = it.next();
+        const QString t = (m.capturedLength(1) ? m.captured(1) : m.captured(2)).simplified();
+        if (!t.isEmpty() && !terms.contains(t, Qt::CaseInsensitive))
+            terms << t;
+    }
+    return terms;
+}
+
+bool containsAll(const QString& text, const QStringList& terms)
+{
+    for (const QString& t : terms)
+        if (!text.contains(t, Qt::CaseInsensitive))
+            return false;
+    return true;
+}
+
 }  // namespace
 
 HelpViewer::HelpViewer(QWidget* owner, const HelpLocation& location, const std::string& requested)
@@ -61,7 +84,13 @@ HelpViewer::HelpViewer(QWidget* owner, const HelpLocation& location, const std::
     auto* paneLayout = new QVBoxLayout(resultsPane_);
     paneLayout->setContentsMargins(4, 4, 0, 4);
     resultsTitle_ = new QLabel(resultsPane_);
+    resultsTitle_->setWordWrap(true);
     results_ = new QListWidget(resultsPane_);
+    // Long titles wrap inside the pane instead of being cut at its edge.
+    results_->setWordWrap(true);
+    results_->setTextElideMode(Qt::ElideNone);
+    results_->setResizeMode(QListView::Adjust);
+    results_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     paneLayout->addWidget(resultsTitle_);
     paneLayout->addWidget(results_, 1);
     resultsPane_->hide();
@@ -253,14 +282,29 @@ std::vector<SearchHit> HelpViewer::search(const std::string& text)
         return hits_;
     }
     loadPages();
+    // Every word must be on the page, in any order; pages with the words as typed come first.
+    const QStringList terms = searchTerms(lastSearch_);
+    std::vector<SearchHit> phrases, scattered;
     for (const Page& page : pages_) {
-        qsizetype at = page.text.indexOf(lastSearch_, 0, Qt::CaseInsensitive);
-        if (at < 0)
+        if (terms.isEmpty() || !containsAll(page.text + QLatin1Char('\n') + page.title, terms))
             continue;
-        hits_.push_back({page.file.toStdString(), page.title.toStdString(),
-                         excerptAround(page.text, at, lastSearch_.size()).toStdString()});
-        auto* item = new QListWidgetItem(page.title.isEmpty() ? page.file : page.title, results_);
-        item->setToolTip(QString::fromStdString(hits_.back().excerpt));
+        qsizetype at = page.text.indexOf(lastSearch_, 0, Qt::CaseInsensitive);
+        const bool phrase = at >= 0;
+        qsizetype length = lastSearch_.size();
+        if (!phrase) {
+            at = std::max<qsizetype>(0, page.text.indexOf(terms.front(), 0, Qt::CaseInsensitive));
+            length = terms.front().size();
+        }
+        (phrase ? phrases : scattered)
+            .push_back({page.file.toStdString(), page.title.toStdString(),
+                        excerptAround(page.text, at, length).toStdString()});
+    }
+    hits_ = std::move(phrases);
+    hits_.insert(hits_.end(), scattered.begin(), scattered.end());
+    for (const SearchHit& hit : hits_) {
+        const QString title = QString::fromStdString(hit.title);
+        auto* item = new QListWidgetItem(title.isEmpty() ? QString::fromStdString(hit.topic) : title, results_);
+        item->setToolTip(QString::fromStdString(hit.excerpt));
     }
     resultsTitle_->setText(hits_.empty() ? tr("No topic contains \"%1\".").arg(lastSearch_)
                          : hits_.size() == 1 ? tr("Found in 1 topic:")
@@ -283,7 +327,11 @@ void HelpViewer::openHit(int row)
     results_->setCurrentRow(row);
     openTopic(hits_[row].topic);
     browser_->moveCursor(QTextCursor::Start);
-    browser_->find(lastSearch_);
+    if (!browser_->find(lastSearch_)) {
+        const QStringList terms = searchTerms(lastSearch_);
+        if (!terms.isEmpty())
+            browser_->find(terms.front());
+    }
 }
 
 }  // namespace kelvra::winhelp

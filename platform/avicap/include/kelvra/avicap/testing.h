@@ -51,6 +51,11 @@ std::string lastError(HWND capWindow);
 int reportedErrors(HWND capWindow);
 std::string bannerText(HWND capWindow);
 bool noticeVisible(HWND capWindow);
+std::string noticeTitle(HWND capWindow);  // the notice's window title
+
+// The status line over the preview ("" when it shows nothing), and the open file's journal.
+std::string statusText(HWND capWindow);
+std::string journalPath(HWND capWindow);
 
 // Preview: pictures painted so far, and the interval the preview runs at.
 uint64_t picturesShown(HWND capWindow);

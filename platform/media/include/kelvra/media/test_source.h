@@ -51,6 +51,7 @@ public:
     void setStalled(bool stalled);      // grabFresh waits out its timeout (kTimedOut); no preview frames
     void setFailing(bool failing);      // grabFresh fails with -EIO; no preview frames
     void setUnplugged(bool unplugged);  // Lost and kDeviceLost until plugged back; streaming resumes then
+    void setFrozen(bool frozen);        // grabFresh hands out the last captured picture again
     uint64_t capturedCount() const;     // capture numbers handed out so far
 
 private:
