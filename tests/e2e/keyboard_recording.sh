@@ -9,7 +9,7 @@ set -euo pipefail
 program=$1
 stamps=$2
 work=$(mktemp -d)
-trap '[ -n "${pid:-}" ] && kill -9 "$pid" 2>/dev/null; rm -rf "$work"' EXIT
+trap 'if [ -n "${pid:-}" ]; then kill -9 "$pid" 2>/dev/null || true; fi; rm -rf "$work"' EXIT
 
 export HOME=$work KELVRA_CAPTURE_DRIVERS=test
 mkdir -p "$work/Videos"
