@@ -42,6 +42,10 @@ private:
     Status writeIndexSlots(uint64_t pos, uint32_t size, bool keyframe);
     Status commitIndex(uint64_t pos, uint32_t size, bool keyframe);
     Status failed(Status st);
+    // Entry `n` of the standard index receiving entries.
+    uint64_t stdSlot(uint32_t n) const { return ixPos_ + kChunkHeader + kIndexHeaderSize + uint64_t(n) * kStdEntrySize; }
+    // An idx1 offset: from the 'movi' fourcc of the first RIFF to the chunk at `chunk`.
+    uint32_t idx1Offset(uint64_t chunk) const { return uint32_t(chunk - (segMovi_ + kChunkHeader)); }
 
     // avi_writer_space.cpp
     Status prepare(uint64_t span);
@@ -57,7 +61,10 @@ private:
     Status compact();
     uint64_t slackGrowth() const;
     uint64_t riffLimitEnd(bool enforceLimit) const;
-    uint64_t superEntry(uint32_t slot) const;
+    uint64_t superSlot(uint32_t slot) const;
+    Status writeSuperEntry(uint64_t index, uint32_t bytes);
+    Status writeSuperInUse(uint32_t count);
+    void useNewIndex(uint64_t pos, uint32_t capacity, uint64_t base);
 
     // avi_writer_resume.cpp
     Status resume(const ParsedAvi& parsed);

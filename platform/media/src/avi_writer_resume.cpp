@@ -5,12 +5,6 @@
 
 namespace kelvra::media::avi {
 
-namespace {
-
-uint64_t alignDown(uint64_t v, uint64_t a) { return v / a * a; }
-
-}  // namespace
-
 Status Writer::loadIndexes(const ParsedAvi& parsed)
 {
     fields_ = parsed.fields;
@@ -36,11 +30,9 @@ Status Writer::loadIndexes(const ParsedAvi& parsed)
             return st;
         for (size_t i = 0; i < entries.size(); i += kStdEntrySize) {
             uint8_t entry[kIdx1EntrySize];
-            const uint32_t size = get32(&entries[i + 4]);
-            put32(entry, kVideoChunk);
-            put32(entry + 4, size & kDeltaFrameBit ? 0 : AVIIF_KEYFRAME);
-            put32(entry + 8, uint32_t(index.base + get32(&entries[i]) - kChunkHeader - (segMovi_ + kChunkHeader)));
-            put32(entry + 12, size & ~kDeltaFrameBit);
+            const uint32_t size = get32(&entries[i + kStdEntrySizeField]);
+            const uint64_t chunk = index.base + get32(&entries[i + kStdEntryOffset]) - kChunkHeader;
+            putIdx1Entry(entry, !(size & kDeltaFrameBit), idx1Offset(chunk), size & ~kDeltaFrameBit);
             idx1_.insert(idx1_.end(), entry, entry + sizeof entry);
         }
     }
@@ -93,9 +85,8 @@ Status Writer::stretchSlackTo(uint64_t& end, uint64_t riff)
         if (!(st = file_.allocate(slack_, kChunkHeader)))
             return st;
     }
-    if (!(st = file_.writeHeader(slack_, kJunk, uint32_t(end - slack_ - kChunkHeader))) ||
-        !(st = file_.write32(segMovi_ + 4, uint32_t(end - segMovi_ - kChunkHeader))) ||
-        !(st = file_.write32(riff + 4, uint32_t(end - riff - kChunkHeader))))
+    if (!(st = file_.writeJunk(slack_, end)) || !(st = file_.setChunkEnd(segMovi_, end)) ||
+        !(st = file_.setChunkEnd(riff, end)))
         return st;
     return file_.sync();
 }
@@ -111,13 +102,13 @@ Status Writer::resumeFirstRiff(const ParsedAvi& parsed)
     fileEnd_ = parsed.firstEnd;
     if (parsed.moviCutShort) {  // the file ends inside the movi list: the slack reaches its end
         uint64_t end = alignDown(parsed.fileSize, kChunkAlign);
-        if (!(st = stretchSlackTo(end, 0)) || !(st = file_.truncate(end)) || !(st = file_.sync()))
+        if (!(st = stretchSlackTo(end, kFirstRiff)) || !(st = file_.truncate(end)) || !(st = file_.sync()))
             return st;
         fileEnd_ = moviEnd_ = end;
         trailingJunk = 0;
         retag.clear();
     } else if (parsed.fileSize != fileEnd_ || parsed.first.riffEnd != fileEnd_) {
-        if (!(st = file_.write32(4, uint32_t(fileEnd_ - kChunkHeader))) || !(st = file_.sync()) ||
+        if (!(st = file_.setChunkEnd(kFirstRiff, fileEnd_)) || !(st = file_.sync()) ||
             !(st = file_.truncate(fileEnd_)) || !(st = file_.sync()))
             return st;
     }
@@ -147,19 +138,11 @@ Status Writer::adoptIndexChunk(const TailChunk& chunk)
 {
     if (superInUse_ >= fields_.superCapacity)
         return Status::ok();  // it holds nothing; it stays a chunk that readers skip
-    uint8_t entry[kSuperEntrySize] = {};
-    put64(entry, chunk.pos);
-    put32(entry + 8, kChunkHeader + chunk.size);
     Status st = file_.write32(chunk.pos + kChunkHeader + kIndexEntriesInUse, 0);
-    if (!st || !(st = file_.write(superEntry(superInUse_), entry, sizeof entry)) || !(st = file_.sync()) ||
-        !(st = file_.write32(fields_.superIndex + kChunkHeader + kIndexEntriesInUse, superInUse_ + 1)) ||
-        !(st = file_.sync()))
+    if (!st || !(st = writeSuperEntry(chunk.pos, uint32_t(kChunkHeader + chunk.size))) || !(st = file_.sync()) ||
+        !(st = writeSuperInUse(superInUse_ + 1)) || !(st = file_.sync()))
         return st;
-    ixPos_ = chunk.pos;
-    ixCapacity_ = (chunk.size - kIndexHeaderSize) / kStdEntrySize;
-    ixInUse_ = 0;
-    ixBase_ = chunk.base;
-    ixSlot_ = superInUse_++;
+    useNewIndex(chunk.pos, (chunk.size - kIndexHeaderSize) / kStdEntrySize, chunk.base);
     return Status::ok();
 }
 
@@ -172,11 +155,11 @@ Status Writer::adoptFrame(const TailChunk& chunk)
     // The interrupted append wrote its standard index entry first; it says whether this is a keyframe.
     uint8_t entry[kStdEntrySize];
     bool complete = false;
-    if (!(st = file_.read(ixPos_ + kChunkHeader + kIndexHeaderSize + uint64_t(ixInUse_) * kStdEntrySize, entry,
-                          sizeof entry, complete)))
+    if (!(st = file_.read(stdSlot(ixInUse_), entry, sizeof entry, complete)))
         return st;
-    const bool matches = get32(entry) == chunk.pos + kChunkHeader - ixBase_ && (get32(entry + 4) & ~kDeltaFrameBit) == chunk.size;
-    const bool keyframe = !matches || !(get32(entry + 4) & kDeltaFrameBit);
+    const uint32_t offset = get32(entry + kStdEntryOffset), size = get32(entry + kStdEntrySizeField);
+    const bool matches = offset == chunk.pos + kChunkHeader - ixBase_ && (size & ~kDeltaFrameBit) == chunk.size;
+    const bool keyframe = !matches || !(size & kDeltaFrameBit);
     if (!(st = writeIndexSlots(chunk.pos, chunk.size, keyframe)) || !(st = file_.sync()) ||
         !(st = commitIndex(chunk.pos, chunk.size, keyframe)))
         return st;
