@@ -216,15 +216,20 @@ Status Writer::writeFrame(const uint8_t* data, size_t size, bool keyframe, uint6
     putHeader(tail + tailSize, kJunk, uint32_t(moviEnd_ - next - kChunkHeader));
     tailSize += kChunkHeader;
     const iovec parts[2] = {{const_cast<uint8_t*>(data), size}, {tail, tailSize}};
+    // 1. The payload with the new slack header behind it, and the index entries.
     Status st = file_.writev(at + kChunkHeader, parts, 2);
-    if (!st || !(st = writeIndexSlots(at, uint32_t(size), keyframe)) || !(st = file_.sync()))
-        return st;
-    if (!(st = file_.writeHeader(at, kVideoChunk, uint32_t(size))) || !(st = file_.sync()))
+    if (st) st = writeIndexSlots(at, uint32_t(size), keyframe);
+    if (st) st = file_.sync();
+    // 2. The slack's JUNK header becomes the frame's header.
+    if (st) st = file_.writeHeader(at, kVideoChunk, uint32_t(size));
+    if (st) st = file_.sync();
+    if (!st)
         return st;
     slack_ = next;
-    if (!(st = commitIndex(at, uint32_t(size), keyframe)))
-        return st;
-    return file_.sync();
+    // 3. The counts.
+    st = commitIndex(at, uint32_t(size), keyframe);
+    if (st) st = file_.sync();
+    return st;
 }
 
 // Step 1: the entries go where no reader looks yet: past the standard index's count, and
@@ -253,26 +258,29 @@ Status Writer::commitIndex(uint64_t pos, uint32_t size, bool keyframe)
     Status st;
     if (firstRiff_) {
         const uint64_t entries = idx1_.size() / kIdx1EntrySize + 1;
-        if (!(st = file_.write32(idx1Pos_ + kChunkSizeField, uint32_t(entries * kIdx1EntrySize))) || !(st = file_.sync()))
-            return st;
         uint8_t entry[kIdx1EntrySize];
         putIdx1Entry(entry, keyframe, idx1Offset(pos), size);
-        if (!(st = file_.write(reservePos_, entry, kIdx1Offset)))
+        st = file_.write32(idx1Pos_ + kChunkSizeField, uint32_t(entries * kIdx1EntrySize));
+        if (st) st = file_.sync();
+        if (st) st = file_.write(reservePos_, entry, kIdx1Offset);
+        if (!st)
             return st;
         idx1_.insert(idx1_.end(), entry, entry + sizeof entry);
         reservePos_ += kIdx1EntrySize;
         ++firstRiffFrames_;
     }
     const uint32_t inUse = ixInUse_ + 1;
-    if (!(st = file_.write32(ixPos_ + kChunkHeader + kIndexEntriesInUse, inUse)) ||
-        !(st = file_.write32(superSlot(ixSlot_) + kSuperEntryDuration, inUse)))
+    st = file_.write32(ixPos_ + kChunkHeader + kIndexEntriesInUse, inUse);
+    if (st) st = file_.write32(superSlot(ixSlot_) + kSuperEntryDuration, inUse);
+    if (!st)
         return st;
     ixInUse_ = inUse;
     ++frames_;
     if (size > maxChunk_) {
         maxChunk_ = size;
-        if (!(st = file_.write32(fields_.avih + kAvihSuggestedBuffer, size)) ||
-            !(st = file_.write32(fields_.strh + kStrhSuggestedBuffer, size)))
+        st = file_.write32(fields_.avih + kAvihSuggestedBuffer, size);
+        if (st) st = file_.write32(fields_.strh + kStrhSuggestedBuffer, size);
+        if (!st)
             return st;
     }
     return writeCounts();

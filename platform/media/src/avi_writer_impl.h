@@ -3,10 +3,13 @@
 // between the steps that depend on each other:
 //
 //   append:  1. payload, a new slack JUNK header behind it, and the index entries, all in space
-//               that no reader looks at yet
+//               that no reader looks at yet                                             sync
 //            2. one 8-byte write turns the slack's 'JUNK' header into the frame's '00dc' header
-//            3. index entry counts, idx1 size, frame counts
+//                                                                                        sync
+//            3. idx1 size                                                                sync
+//               idx1 entry id and flags, index entry counts, frame counts                sync
 //
+// In the code each step is one line and each sync stands on its own line, in this order.
 // The idx1 of the first RIFF follows its movi list; when the slack runs out it is written anew
 // further on and the old place joins the slack (see relocateIdx1). Past the RIFF limit the
 // recording goes on in 'AVIX' segments, which grow at the end of the file.

@@ -69,7 +69,9 @@ Status Writer::resume(const ParsedAvi& parsed)
     for (const TailChunk& chunk : parsed.unindexed)
         if (!(st = chunk.tag == kStdIndexChunk ? adoptIndexChunk(chunk) : adoptFrame(chunk)))
             return st;
-    if (!(st = writeCounts()) || !(st = file_.sync()))
+    st = writeCounts();
+    if (st) st = file_.sync();
+    if (!st)
         return st;
     broken_ = false;
     return Status::ok();
@@ -85,10 +87,11 @@ Status Writer::stretchSlackTo(uint64_t& end, uint64_t riff)
         if (!(st = file_.allocate(slack_, kChunkHeader)))
             return st;
     }
-    if (!(st = file_.writeJunk(slack_, end)) || !(st = file_.setChunkEnd(segMovi_, end)) ||
-        !(st = file_.setChunkEnd(riff, end)))
-        return st;
-    return file_.sync();
+    st = file_.writeJunk(slack_, end);
+    if (st) st = file_.setChunkEnd(segMovi_, end);
+    if (st) st = file_.setChunkEnd(riff, end);
+    if (st) st = file_.sync();
+    return st;
 }
 
 // The first RIFF is cut back to its last good chunk, then idx1 is written anew from the
@@ -102,14 +105,21 @@ Status Writer::resumeFirstRiff(const ParsedAvi& parsed)
     fileEnd_ = parsed.firstEnd;
     if (parsed.moviCutShort) {  // the file ends inside the movi list: the slack reaches its end
         uint64_t end = alignDown(parsed.fileSize, kChunkAlign);
-        if (!(st = stretchSlackTo(end, kFirstRiff)) || !(st = file_.truncate(end)) || !(st = file_.sync()))
+        st = stretchSlackTo(end, kFirstRiff);
+        if (st) st = file_.truncate(end);
+        if (st) st = file_.sync();
+        if (!st)
             return st;
         fileEnd_ = moviEnd_ = end;
         trailingJunk = 0;
         retag.clear();
     } else if (parsed.fileSize != fileEnd_ || parsed.first.riffEnd != fileEnd_) {
-        if (!(st = file_.setChunkEnd(kFirstRiff, fileEnd_)) || !(st = file_.sync()) ||
-            !(st = file_.truncate(fileEnd_)) || !(st = file_.sync()))
+        // The RIFF ends at its last good chunk before the file does.
+        st = file_.setChunkEnd(kFirstRiff, fileEnd_);
+        if (st) st = file_.sync();
+        if (st) st = file_.truncate(fileEnd_);
+        if (st) st = file_.sync();
+        if (!st)
             return st;
     }
     // A RIFF already at its limit takes the room for its idx1 beyond it; the next frame then
@@ -127,7 +137,12 @@ Status Writer::resumeSegment(const ParsedAvi& parsed)
     if (!(st = stretchSlackTo(end, segRiff_)))
         return st;
     uint64_t size = 0;
-    if (!(st = file_.size(size)) || (size != end && (!(st = file_.truncate(end)) || !(st = file_.sync()))))
+    st = file_.size(size);
+    if (st && size != end) {
+        st = file_.truncate(end);
+        if (st) st = file_.sync();
+    }
+    if (!st)
         return st;
     fileEnd_ = moviEnd_ = end;
     return Status::ok();
@@ -138,9 +153,13 @@ Status Writer::adoptIndexChunk(const TailChunk& chunk)
 {
     if (superInUse_ >= fields_.superCapacity)
         return Status::ok();  // it holds nothing; it stays a chunk that readers skip
+    // As a new index is listed: its entry first, then the count that takes it in.
     Status st = file_.write32(chunk.pos + kChunkHeader + kIndexEntriesInUse, 0);
-    if (!st || !(st = writeSuperEntry(chunk.pos, uint32_t(kChunkHeader + chunk.size))) || !(st = file_.sync()) ||
-        !(st = writeSuperInUse(superInUse_ + 1)) || !(st = file_.sync()))
+    if (st) st = writeSuperEntry(chunk.pos, uint32_t(kChunkHeader + chunk.size));
+    if (st) st = file_.sync();
+    if (st) st = writeSuperInUse(superInUse_ + 1);
+    if (st) st = file_.sync();
+    if (!st)
         return st;
     useNewIndex(chunk.pos, (chunk.size - kIndexHeaderSize) / kStdEntrySize, chunk.base);
     return Status::ok();
@@ -160,10 +179,12 @@ Status Writer::adoptFrame(const TailChunk& chunk)
     const uint32_t offset = get32(entry + kStdEntryOffset), size = get32(entry + kStdEntrySizeField);
     const bool matches = offset == chunk.pos + kChunkHeader - ixBase_ && (size & ~kDeltaFrameBit) == chunk.size;
     const bool keyframe = !matches || !(size & kDeltaFrameBit);
-    if (!(st = writeIndexSlots(chunk.pos, chunk.size, keyframe)) || !(st = file_.sync()) ||
-        !(st = commitIndex(chunk.pos, chunk.size, keyframe)))
-        return st;
-    return file_.sync();
+    // Steps 1 and 3 of an append; step 2, the frame's header, is on disk already.
+    st = writeIndexSlots(chunk.pos, chunk.size, keyframe);
+    if (st) st = file_.sync();
+    if (st) st = commitIndex(chunk.pos, chunk.size, keyframe);
+    if (st) st = file_.sync();
+    return st;
 }
 
 Status Writer::resync()

@@ -142,8 +142,11 @@ Status Writer::ensureReserve(bool enforceLimit)
     uint64_t end = 0;
     Status st = growFile(std::min(alignUp(minimal + kReserveBytes, kChunkAlign), alignDown(limit, kChunkAlign)),
                          alignUp(minimal, kChunkAlign), end);
-    if (!st || !(st = file_.writeJunk(reservePos_, end)) || !(st = file_.setChunkEnd(kFirstRiff, end)) ||
-        !(st = file_.sync()))
+    // The reserve, and the first RIFF with it, reach the new end of the file.
+    if (st) st = file_.writeJunk(reservePos_, end);
+    if (st) st = file_.setChunkEnd(kFirstRiff, end);
+    if (st) st = file_.sync();
+    if (!st)
         return st;
     fileEnd_ = end;
     return Status::ok();
@@ -156,16 +159,22 @@ Status Writer::allocateIndexChunk()
     const uint64_t bytes = stdIndexBytes(capacity), at = slack_, next = at + bytes;
     uint8_t header[kIndexHeaderSize] = {};
     putStdIndexHeader(header, segMovi_ + kChunkHeader);
-    // The super index entry goes past the entries in use with the index itself; the count
-    // that makes it part of the index follows once both are on disk.
+    // 1. The index header, a new slack header behind the index, and the super index entry past
+    //    the entries in use: nothing a reader looks at yet.
     Status st = file_.write(at + kChunkHeader, header, sizeof header);
-    if (!st || !(st = file_.writeJunk(next, moviEnd_)) || !(st = writeSuperEntry(at, uint32_t(bytes))) ||
-        !(st = file_.sync()))
-        return st;
-    if (!(st = file_.writeHeader(at, kStdIndexChunk, uint32_t(bytes - kChunkHeader))) || !(st = file_.sync()))
+    if (st) st = file_.writeJunk(next, moviEnd_);
+    if (st) st = writeSuperEntry(at, uint32_t(bytes));
+    if (st) st = file_.sync();
+    // 2. The slack's JUNK header becomes the index's 'ix00' header.
+    if (st) st = file_.writeHeader(at, kStdIndexChunk, uint32_t(bytes - kChunkHeader));
+    if (st) st = file_.sync();
+    if (!st)
         return st;
     slack_ = next;
-    if (!(st = writeSuperInUse(superInUse_ + 1)) || !(st = file_.sync()))
+    // 3. The count that makes the entry part of the super index.
+    st = writeSuperInUse(superInUse_ + 1);
+    if (st) st = file_.sync();
+    if (!st)
         return st;
     useNewIndex(at, capacity, segMovi_ + kChunkHeader);
     return Status::ok();
@@ -189,8 +198,10 @@ Status Writer::relocateIdx1(uint64_t need, const std::vector<uint64_t>& retag, u
     const uint64_t high = idx1PlaceDown(std::min(limit - tail - reserve, std::max(low, slack_ + need + slackGrowth())));
     Status st;
     if (addJunk) {
-        if (!(st = file_.writeHeader(junk, kJunk, 0)) || !(st = file_.setChunkEnd(kFirstRiff, junk + kChunkHeader)) ||
-            !(st = file_.sync()))
+        st = file_.writeHeader(junk, kJunk, 0);
+        if (st) st = file_.setChunkEnd(kFirstRiff, junk + kChunkHeader);
+        if (st) st = file_.sync();
+        if (!st)
             return st;
         trailingJunk = junk;
         fileEnd_ = junk + kChunkHeader;
@@ -199,18 +210,29 @@ Status Writer::relocateIdx1(uint64_t need, const std::vector<uint64_t>& retag, u
     if (!(st = growFile(alignUp(high + tail + reserve, kChunkAlign), alignUp(low + tail, kChunkAlign), end)))
         return st;
     const uint64_t at = end >= alignUp(high + tail + reserve, kChunkAlign) ? high : low;
-    if (!(st = file_.writeJunk(trailingJunk, end)) || !(st = file_.setChunkEnd(kFirstRiff, end)) || !(st = file_.sync()))
+    // 1. The JUNK that ends the RIFF, and the RIFF, reach the new end of the file.
+    st = file_.writeJunk(trailingJunk, end);
+    if (st) st = file_.setChunkEnd(kFirstRiff, end);
+    if (st) st = file_.sync();
+    if (!st)
         return st;
     fileEnd_ = end;
-    if (!(st = writeIdx1Copy(at, end)) || !(st = file_.sync()))
-        return st;
-    if (!(st = file_.writeJunk(trailingJunk, at)) || !(st = file_.sync()))
-        return st;
+    // 2. The copy, with its reserve behind it, inside that JUNK.
+    st = writeIdx1Copy(at, end);
+    if (st) st = file_.sync();
+    // 3. The JUNK ends where the copy begins.
+    if (st) st = file_.writeJunk(trailingJunk, at);
+    if (st) st = file_.sync();
+    // 4. The old idx1 becomes JUNK.
     for (uint64_t old : retag)
-        if (!(st = file_.write32(old, kJunk)))
-            return st;
-    if (!(st = file_.sync()) || !(st = file_.setChunkEnd(segMovi_, at)) || !(st = file_.sync()) ||
-        !(st = file_.writeJunk(slack_, at)) || !(st = file_.sync()))
+        if (st) st = file_.write32(old, kJunk);
+    if (st) st = file_.sync();
+    // 5. The movi list grows up to the copy, then its slack does.
+    if (st) st = file_.setChunkEnd(segMovi_, at);
+    if (st) st = file_.sync();
+    if (st) st = file_.writeJunk(slack_, at);
+    if (st) st = file_.sync();
+    if (!st)
         return st;
     idx1Pos_ = moviEnd_ = at;
     reservePos_ = at + kChunkHeader + idx1_.size();
@@ -238,8 +260,11 @@ Status Writer::extendSegment(uint64_t need, bool enforceLimit)
                                         alignDown(limit, kChunkAlign));
     uint64_t end = 0;
     Status st = growFile(preferred, minimal, end);
-    if (!st || !(st = file_.writeJunk(slack_, end)) || !(st = file_.setChunkEnd(segMovi_, end)) ||
-        !(st = file_.setChunkEnd(segRiff_, end)) || !(st = file_.sync()))
+    if (st) st = file_.writeJunk(slack_, end);
+    if (st) st = file_.setChunkEnd(segMovi_, end);
+    if (st) st = file_.setChunkEnd(segRiff_, end);
+    if (st) st = file_.sync();
+    if (!st)
         return st;
     fileEnd_ = moviEnd_ = end;
     return Status::ok();
@@ -268,10 +293,15 @@ Status Writer::startSegment(uint64_t need)
     putListHeader(head + kListHeader, kList, uint32_t(end - movi - kChunkHeader), kMovi);
     putHeader(head + 2 * kListHeader, kStdIndexChunk, uint32_t(stdIndexBytes(capacity) - kChunkHeader));
     putStdIndexHeader(head + 2 * kListHeader + kChunkHeader, movi + kChunkHeader);
-    if (!(st = file_.write(at, head, sizeof head)) || !(st = file_.writeJunk(slack, end)) ||
-        !(st = writeSuperEntry(index, uint32_t(stdIndexBytes(capacity)))) || !(st = file_.sync()))
-        return st;
-    if (!(st = writeSuperInUse(superInUse_ + 1)) || !(st = file_.sync()))
+    // 1. The segment and its super index entry, past everything a reader looks at.
+    st = file_.write(at, head, sizeof head);
+    if (st) st = file_.writeJunk(slack, end);
+    if (st) st = writeSuperEntry(index, uint32_t(stdIndexBytes(capacity)));
+    if (st) st = file_.sync();
+    // 2. The count that makes the entry, and so the segment, part of the super index.
+    if (st) st = writeSuperInUse(superInUse_ + 1);
+    if (st) st = file_.sync();
+    if (!st)
         return st;
     firstRiff_ = false;
     std::vector<uint8_t>().swap(idx1_);
@@ -287,29 +317,37 @@ Status Writer::startSegment(uint64_t need)
 // frame; in the first RIFF by writing idx1 right behind the last frame and cutting there.
 Status Writer::compact()
 {
-    Status st;
     if (!firstRiff_) {
         const uint64_t end = slack_ + kChunkHeader;
-        if (!(st = file_.truncate(end)) || !(st = file_.writeHeader(slack_, kJunk, 0)) ||
-            !(st = file_.setChunkEnd(segMovi_, end)) || !(st = file_.setChunkEnd(segRiff_, end)))
-            return st;
-        return file_.sync();
+        Status st = file_.truncate(end);
+        if (st) st = file_.writeHeader(slack_, kJunk, 0);
+        if (st) st = file_.setChunkEnd(segMovi_, end);
+        if (st) st = file_.setChunkEnd(segRiff_, end);
+        if (st) st = file_.sync();
+        return st;
     }
     const uint64_t at = idx1PlaceUp(slack_ + kChunkHeader), idx1End = at + kChunkHeader + idx1_.size();
     if (idx1End + kChunkHeader > moviEnd_) {  // no room in the slack: only the reserve goes
         const uint64_t end = reservePos_ + kChunkHeader;
-        if (!(st = file_.truncate(end)) || !(st = file_.writeHeader(reservePos_, kJunk, 0)) ||
-            !(st = file_.setChunkEnd(kFirstRiff, end)))
-            return st;
-        return file_.sync();
-    }
-    if (!(st = writeIdx1Copy(at, moviEnd_)) || !(st = file_.sync()) ||
-        !(st = file_.writeJunk(slack_, at)) || !(st = file_.sync()) ||
-        !(st = file_.setChunkEnd(segMovi_, at)) || !(st = file_.sync()) ||
-        !(st = file_.setChunkEnd(kFirstRiff, idx1End)) || !(st = file_.sync()) ||
-        !(st = file_.truncate(idx1End)))
+        Status st = file_.truncate(end);
+        if (st) st = file_.writeHeader(reservePos_, kJunk, 0);
+        if (st) st = file_.setChunkEnd(kFirstRiff, end);
+        if (st) st = file_.sync();
         return st;
-    return file_.sync();
+    }
+    // The copy in the slack; the slack, the movi list and the RIFF end at it, each on disk
+    // before the next; then the file is cut behind it.
+    Status st = writeIdx1Copy(at, moviEnd_);
+    if (st) st = file_.sync();
+    if (st) st = file_.writeJunk(slack_, at);
+    if (st) st = file_.sync();
+    if (st) st = file_.setChunkEnd(segMovi_, at);
+    if (st) st = file_.sync();
+    if (st) st = file_.setChunkEnd(kFirstRiff, idx1End);
+    if (st) st = file_.sync();
+    if (st) st = file_.truncate(idx1End);
+    if (st) st = file_.sync();
+    return st;
 }
 
 }  // namespace kelvra::media::avi
