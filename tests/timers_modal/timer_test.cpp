@@ -128,6 +128,7 @@ TEST_F(TimerTest, LongIntervalsUseTheWholeUnsigned32BitCount)
     EXPECT_EQ(tickTimes(1), (Times{kThreeBillion, 2 * kThreeBillion}));
     // The callback's dwTime is the tick count, which wraps like GetTickCount.
     EXPECT_EQ(ticks.back().time, static_cast<DWORD>(2 * kThreeBillion));
+    EXPECT_EQ(GetTickCount(), ticks.back().time) << "GetTickCount reads the timers' clock";
 }
 
 // Intervals under USER_TIMER_MINIMUM run at it; ticks come in time order, ties in the order

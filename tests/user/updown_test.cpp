@@ -112,14 +112,19 @@ TEST_F(UserUpDown, ArrowsStepTheBuddyAndTellTheParent)
 
 TEST_F(UserUpDown, HoldingAnArrowRepeats)
 {
-    // The repeat runs on a real timer inside the control: this waits about a second.
+    // The repeat is a SetTimer of the control, so it runs on the virtual clock.
+    kt::useVirtualClock();
     QTest::mousePress(item(kEverySpin), Qt::LeftButton, {}, arrow(true));
     EXPECT_EQ(text(kEvery), "2") << "the first step comes at once";
-    QTRY_VERIFY_WITH_TIMEOUT(std::stoi(text(kEvery)) >= 4, 5000);
+    kt::advanceClock(499);
+    EXPECT_EQ(text(kEvery), "2");
+    kt::advanceClock(1 + 50);  // again after 500 ms, then every 50 ms
+    EXPECT_EQ(std::stoi(text(kEvery)), 4);
     QTest::mouseRelease(item(kEverySpin), Qt::LeftButton, {}, arrow(true));
     std::string released = text(kEvery);
-    QTest::qWait(120);
+    kt::advanceClock(120);
     EXPECT_EQ(text(kEvery), released) << "release stops the repeat";
+    kt::useRealClock();
 }
 
 TEST_F(UserUpDown, ArrowKeysOnlyWhereTheStyleAsksForThem)

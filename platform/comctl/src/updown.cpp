@@ -11,7 +11,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
-#include <QTimer>
 #include <QWidget>
 
 #include <cerrno>
@@ -33,8 +32,11 @@ constexpr int kDefaultMaximum = UD_MAXVAL;
 // so that a field nobody has typed into yet reads as a valid count instead of empty.
 constexpr int kDefaultPosition = 1;
 
-constexpr int kFirstRepeatMs = 500;  // auto-repeat: first step at once, again after 500 ms,
-constexpr int kRepeatMs = 50;        // then every 50 ms
+constexpr UINT kFirstRepeatMs = 500;  // auto-repeat: first step at once, again after 500 ms,
+constexpr UINT kRepeatMs = 50;        // then every 50 ms
+// The auto-repeat is a SetTimer of the control's own window (WM_TIMER), as in comctl32, so it
+// runs on the platform clock.
+constexpr UINT_PTR kRepeatTimer = 1;
 constexpr int kStep = 1;
 // Scroll codes of the WM_HSCROLL/WM_VSCROLL the control sends its parent.
 constexpr WORD kScrollThumbPosition = 4;  // SB_THUMBPOSITION
@@ -48,6 +50,7 @@ class UpDown;
 class UpDownWidget : public QWidget {
 public:
     UpDownWidget(QWidget* parent, HWND hwnd, DWORD style, DWORD exStyle);
+    void repeat();  // a tick of the repeat timer
 
 protected:
     void paintEvent(QPaintEvent*) override;
@@ -60,14 +63,12 @@ protected:
 private:
     Arrow arrowAt(const QPoint& p) const;
     QRect arrowRect(Arrow a) const;
-    void repeat();
 
     HWND hwnd_;
     DWORD style_;
     DWORD exStyle_;
     Arrow pressed_ = Arrow::None;
     bool over_ = false;
-    QTimer repeat_;
 };
 
 // Up and Down typed into the buddy step the spinner when it has UDS_ARROWKEYS, and only
@@ -124,8 +125,6 @@ UpDownWidget::UpDownWidget(QWidget* parent, HWND hwnd, DWORD style, DWORD exStyl
 {
     // Reached with Tab when it is a tab stop; a click gives the focus to the buddy instead.
     setFocusPolicy((style & WS_TABSTOP) ? Qt::TabFocus : Qt::NoFocus);
-    repeat_.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&repeat_, &QTimer::timeout, this, [this] { repeat(); });
 }
 
 QRect UpDownWidget::arrowRect(Arrow a) const
@@ -197,7 +196,7 @@ void UpDownWidget::mousePressEvent(QMouseEvent* event)
     update();
     if (pressed_ == Arrow::None)
         return;
-    repeat_.start(kFirstRepeatMs);
+    SetTimer(hwnd_, kRepeatTimer, kFirstRepeatMs, nullptr);
     if (auto* u = dynamic_cast<UpDown*>(windowFromHandle(hwnd_))) {
         u->focusBuddy();
         u->step(pressed_);
@@ -218,7 +217,7 @@ void UpDownWidget::mouseReleaseEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton || pressed_ == Arrow::None)
         return;
-    repeat_.stop();
+    KillTimer(hwnd_, kRepeatTimer);
     pressed_ = Arrow::None;
     over_ = false;
     update();
@@ -228,7 +227,7 @@ void UpDownWidget::mouseReleaseEvent(QMouseEvent* event)
 
 void UpDownWidget::repeat()
 {
-    repeat_.setInterval(kRepeatMs);
+    SetTimer(hwnd_, kRepeatTimer, kRepeatMs, nullptr);  // the same timer, from now on faster
     if (pressed_ == Arrow::None || !over_)
         return;
     if (auto* u = dynamic_cast<UpDown*>(windowFromHandle(hwnd_)))
@@ -446,6 +445,12 @@ LRESULT UpDown::message(UINT msg, WPARAM wParam, LPARAM lParam)
     }
     case UDM_GETBASE:
         return base_;
+    case WM_TIMER:
+        if (auto* w = dynamic_cast<UpDownWidget*>(widget()); w && wParam == kRepeatTimer) {
+            w->repeat();
+            return 0;
+        }
+        return Control::message(msg, wParam, lParam);
     default:
         return Control::message(msg, wParam, lParam);
     }

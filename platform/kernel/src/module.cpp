@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include <chrono>
+#include <kelvra/platform/clock.h>
 
 // The program is one module; its handle only has to be non-null and stable.
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName)
@@ -11,8 +11,8 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName)
     return reinterpret_cast<HMODULE>(&moduleAnchor);
 }
 
+// The platform clock, so that on the virtual clock of the tests it agrees with the timers.
 DWORD WINAPI GetTickCount(void)
 {
-    using namespace std::chrono;
-    return static_cast<DWORD>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    return static_cast<DWORD>(kelvra::platform::clock::nowMs());
 }

@@ -1,6 +1,6 @@
 #include "media_window.h"
 
-#include <kelvra/platform/testing.h>
+#include <kelvra/platform/clock.h>
 
 #include <vfw.h>
 
@@ -42,10 +42,6 @@ constexpr int kCascade = 24;            // each further media window of one owne
 
 const char* const kNoDevice = "No Device";
 
-uint64_t nowMs()
-{
-    return platform::testing::clockNowMs();
-}
 
 Qt::WindowFlags windowFlagsFor(DWORD style)
 {
@@ -302,7 +298,7 @@ void MediaWindow::placeNear(QWidget* owner)
 
 int64_t MediaWindow::clockPosition() const
 {
-    double elapsed = double(nowMs() - anchorMs_);
+    double elapsed = double(platform::clock::nowMs() - anchorMs_);
     return pos_ + int64_t(std::floor(elapsed * fps_ / 1000.0 + 1e-9));
 }
 
@@ -321,7 +317,7 @@ void MediaWindow::play()
     if (pos_ >= length_ - 1)
         pos_ = 0;
     playing_ = true;
-    anchorMs_ = nowMs();
+    anchorMs_ = platform::clock::nowMs();
     showPosition(pos_);
     SetTimer(hwnd(), kPlayTimerId, UINT(std::ceil(1000.0 / fps_)), timerProc);
     updateControls();
@@ -358,7 +354,7 @@ void MediaWindow::setRepeat(bool repeat)
 {
     if (playing_) {  // keep the picture where it is when the rule for the end changes
         pos_ = position();
-        anchorMs_ = nowMs();
+        anchorMs_ = platform::clock::nowMs();
     }
     repeat_ = repeat;
 }
@@ -386,7 +382,7 @@ void MediaWindow::tick()
     }
     showPosition(position());
     double due = double(anchorMs_) + std::ceil(double(frame + 1 - pos_) * 1000.0 / fps_);
-    double delay = std::max(due - double(nowMs()), double(USER_TIMER_MINIMUM));
+    double delay = std::max(due - double(platform::clock::nowMs()), double(USER_TIMER_MINIMUM));
     SetTimer(hwnd(), kPlayTimerId, UINT(delay), timerProc);
 }
 

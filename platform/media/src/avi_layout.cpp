@@ -157,8 +157,7 @@ std::vector<uint8_t> buildEmptyFile(const AviVideoFormat& format, uint32_t micro
     b.end(b.begin(kIdx1));
     b.end(riff);
 
-    put64(&b.bytes[firstEntry], ix);
-    put32(&b.bytes[firstEntry + 8], uint32_t(stdIndexBytes(kFirstStdIndexCapacity)));
+    putSuperEntry(&b.bytes[firstEntry], ix, uint32_t(stdIndexBytes(kFirstStdIndexCapacity)));
     return std::move(b.bytes);
 }
 

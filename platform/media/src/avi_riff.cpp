@@ -165,9 +165,13 @@ Status AviFile::write32(uint64_t offset, uint32_t value)
 Status AviFile::writeHeader(uint64_t offset, uint32_t tag, uint32_t size)
 {
     uint8_t bytes[kChunkHeader];
-    put32(bytes, tag);
-    put32(bytes + 4, size);
+    putHeader(bytes, tag, size);
     return write(offset, bytes, sizeof bytes);
+}
+
+Status AviFile::setChunkEnd(uint64_t chunk, uint64_t end)
+{
+    return write32(chunk + kChunkSizeField, uint32_t(end - chunk - kChunkHeader));
 }
 
 Status AviFile::sync()

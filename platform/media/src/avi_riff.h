@@ -35,6 +35,8 @@ constexpr uint32_t kVideoChunk = fourcc('0', '0', 'd', 'c');  // stream 0, compr
 constexpr uint32_t kStdIndexChunk = fourcc('i', 'x', '0', '0');
 
 constexpr uint64_t kChunkHeader = 8;   // fourcc + 32-bit size
+constexpr uint64_t kChunkSizeField = 4;     // where the 32-bit size sits in a chunk or list header
+constexpr uint64_t kFirstRiff = 0;     // the first RIFF header starts the file
 constexpr uint64_t kListHeader = 12;   // 'LIST'/'RIFF' + size + list type
 // Every chunk the writer places starts on an 8-byte boundary, so that the 8-byte write turning
 // a JUNK header into a frame header never straddles a disk sector and lands whole or not at all.
@@ -48,7 +50,6 @@ constexpr uint32_t kIdx1EntrySize = 16;
 constexpr uint32_t kIndexHeaderSize = 24;   // after the chunk header, for both index kinds
 constexpr uint32_t kSuperEntrySize = 16;
 constexpr uint32_t kStdEntrySize = 8;
-constexpr uint32_t kSuperEntryDuration = 12;  // dwDuration within a super index entry
 
 constexpr uint32_t AVIIF_KEYFRAME = 0x10;
 constexpr uint32_t AVIF_HASINDEX = 0x10;
@@ -66,8 +67,13 @@ constexpr uint32_t kStrhType = 0, kStrhHandler = 4, kStrhScale = 20, kStrhRate =
                    kStrhSuggestedBuffer = 36, kStrhQuality = 40, kStrhFrame = 48;
 constexpr uint32_t kIndexLongsPerEntry = 0, kIndexSubType = 2, kIndexType = 3, kIndexEntriesInUse = 4,
                    kIndexChunkId = 8, kIndexBaseOffset = 12;
+// Field offsets inside the entries of idx1, of a super index and of a standard index.
+constexpr uint32_t kIdx1ChunkId = 0, kIdx1Flags = 4, kIdx1Offset = 8, kIdx1Size = 12;
+constexpr uint32_t kSuperEntryOffset = 0, kSuperEntrySizeField = 8, kSuperEntryDuration = 12;
+constexpr uint32_t kStdEntryOffset = 0, kStdEntrySizeField = 4;
 
 inline uint64_t alignUp(uint64_t v, uint64_t a) { return (v + a - 1) / a * a; }
+inline uint64_t alignDown(uint64_t v, uint64_t a) { return v / a * a; }
 inline uint64_t padded(uint64_t size) { return size + (size & 1); }
 
 inline void put16(uint8_t* p, uint16_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
@@ -76,6 +82,29 @@ inline void put64(uint8_t* p, uint64_t v) { for (int i = 0; i < 8; ++i) p[i] = u
 inline uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 inline uint32_t get32(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
 inline uint64_t get64(const uint8_t* p) { return get32(p) | uint64_t(get32(p + 4)) << 32; }
+
+inline void putHeader(uint8_t* p, uint32_t tag, uint32_t size) { put32(p, tag); put32(p + kChunkSizeField, size); }
+// A 'RIFF' or 'LIST' header: fourcc, size, list type.
+inline void putListHeader(uint8_t* p, uint32_t tag, uint32_t size, uint32_t type)
+{
+    putHeader(p, tag, size);
+    put32(p + kChunkHeader, type);
+}
+// One idx1 entry; `offset` counts from the 'movi' fourcc of the first RIFF.
+inline void putIdx1Entry(uint8_t* p, bool keyframe, uint32_t offset, uint32_t size)
+{
+    put32(p + kIdx1ChunkId, kVideoChunk);
+    put32(p + kIdx1Flags, keyframe ? AVIIF_KEYFRAME : 0);
+    put32(p + kIdx1Offset, offset);
+    put32(p + kIdx1Size, size);
+}
+// One super index entry: where a standard index chunk is and how long, with no frames yet.
+inline void putSuperEntry(uint8_t* p, uint64_t index, uint32_t bytes)
+{
+    put64(p + kSuperEntryOffset, index);
+    put32(p + kSuperEntrySizeField, bytes);
+    put32(p + kSuperEntryDuration, 0);
+}
 
 // Sees every change the writer makes to any capture file, in order. Only tests install one: they
 // replay the changes cut short at every point to play a power failure.
@@ -110,6 +139,10 @@ public:
     Status writev(uint64_t offset, const iovec* parts, int count);
     Status write32(uint64_t offset, uint32_t value);
     Status writeHeader(uint64_t offset, uint32_t tag, uint32_t size);  // one 8-byte chunk header
+    // The size field of the chunk or list at `chunk`, so that it ends at `end`.
+    Status setChunkEnd(uint64_t chunk, uint64_t end);
+    // A JUNK chunk from `at` to `end`.
+    Status writeJunk(uint64_t at, uint64_t end) { return writeHeader(at, kJunk, uint32_t(end - at - kChunkHeader)); }
     Status sync();
     Status allocate(uint64_t offset, uint64_t length);  // reserves blocks, growing the file
     Status truncate(uint64_t size);

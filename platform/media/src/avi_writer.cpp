@@ -210,23 +210,26 @@ Status Writer::writeFrame(const uint8_t* data, size_t size, bool keyframe, uint6
     size_t tailSize = padded(size) - size;
     const uint64_t chunkEnd = at + kChunkHeader + padded(size);
     if (next != chunkEnd) {
-        put32(tail + tailSize, kJunk);
-        put32(tail + tailSize + 4, uint32_t(next - chunkEnd - kChunkHeader));
+        putHeader(tail + tailSize, kJunk, uint32_t(next - chunkEnd - kChunkHeader));
         tailSize += next - chunkEnd;
     }
-    put32(tail + tailSize, kJunk);
-    put32(tail + tailSize + 4, uint32_t(moviEnd_ - next - kChunkHeader));
+    putHeader(tail + tailSize, kJunk, uint32_t(moviEnd_ - next - kChunkHeader));
     tailSize += kChunkHeader;
     const iovec parts[2] = {{const_cast<uint8_t*>(data), size}, {tail, tailSize}};
+    // 1. The payload with the new slack header behind it, and the index entries.
     Status st = file_.writev(at + kChunkHeader, parts, 2);
-    if (!st || !(st = writeIndexSlots(at, uint32_t(size), keyframe)) || !(st = file_.sync()))
-        return st;
-    if (!(st = file_.writeHeader(at, kVideoChunk, uint32_t(size))) || !(st = file_.sync()))
+    if (st) st = writeIndexSlots(at, uint32_t(size), keyframe);
+    if (st) st = file_.sync();
+    // 2. The slack's JUNK header becomes the frame's header.
+    if (st) st = file_.writeHeader(at, kVideoChunk, uint32_t(size));
+    if (st) st = file_.sync();
+    if (!st)
         return st;
     slack_ = next;
-    if (!(st = commitIndex(at, uint32_t(size), keyframe)))
-        return st;
-    return file_.sync();
+    // 3. The counts.
+    st = commitIndex(at, uint32_t(size), keyframe);
+    if (st) st = file_.sync();
+    return st;
 }
 
 // Step 1: the entries go where no reader looks yet: past the standard index's count, and
@@ -234,18 +237,17 @@ Status Writer::writeFrame(const uint8_t* data, size_t size, bool keyframe, uint6
 Status Writer::writeIndexSlots(uint64_t pos, uint32_t size, bool keyframe)
 {
     uint8_t entry[kStdEntrySize];
-    put32(entry, uint32_t(pos + kChunkHeader - ixBase_));
-    put32(entry + 4, size | (keyframe ? 0 : kDeltaFrameBit));
-    Status st = file_.write(ixPos_ + kChunkHeader + kIndexHeaderSize + uint64_t(ixInUse_) * kStdEntrySize, entry,
-                            sizeof entry);
+    put32(entry + kStdEntryOffset, uint32_t(pos + kChunkHeader - ixBase_));
+    put32(entry + kStdEntrySizeField, size | (keyframe ? 0 : kDeltaFrameBit));
+    Status st = file_.write(stdSlot(ixInUse_), entry, sizeof entry);
     if (!st || !firstRiff_)
         return st;
-    uint8_t idx1[kIdx1EntrySize];
-    put32(idx1, uint32_t(pos - (segMovi_ + kChunkHeader)));
-    put32(idx1 + 4, size);
-    put32(idx1 + 8, kJunk);
-    put32(idx1 + 12, uint32_t(fileEnd_ - (reservePos_ + kIdx1EntrySize) - kChunkHeader));
-    return file_.write(reservePos_ + kChunkHeader, idx1, sizeof idx1);
+    // The idx1 entry's offset and size, then the new reserve header: its id and flags come in
+    // step 3, over the old reserve header.
+    uint8_t idx1[kIdx1EntrySize + kChunkHeader];
+    putIdx1Entry(idx1, keyframe, idx1Offset(pos), size);
+    putHeader(idx1 + kIdx1EntrySize, kJunk, uint32_t(fileEnd_ - (reservePos_ + kIdx1EntrySize) - kChunkHeader));
+    return file_.write(reservePos_ + kIdx1Offset, idx1 + kIdx1Offset, kIdx1EntrySize);
 }
 
 // Step 3: counts. idx1 first grows over the old reserve header, which then reads as an entry
@@ -256,29 +258,29 @@ Status Writer::commitIndex(uint64_t pos, uint32_t size, bool keyframe)
     Status st;
     if (firstRiff_) {
         const uint64_t entries = idx1_.size() / kIdx1EntrySize + 1;
-        if (!(st = file_.write32(idx1Pos_ + 4, uint32_t(entries * kIdx1EntrySize))) || !(st = file_.sync()))
-            return st;
         uint8_t entry[kIdx1EntrySize];
-        put32(entry, kVideoChunk);
-        put32(entry + 4, keyframe ? AVIIF_KEYFRAME : 0);
-        put32(entry + 8, uint32_t(pos - (segMovi_ + kChunkHeader)));
-        put32(entry + 12, size);
-        if (!(st = file_.write(reservePos_, entry, kChunkHeader)))
+        putIdx1Entry(entry, keyframe, idx1Offset(pos), size);
+        st = file_.write32(idx1Pos_ + kChunkSizeField, uint32_t(entries * kIdx1EntrySize));
+        if (st) st = file_.sync();
+        if (st) st = file_.write(reservePos_, entry, kIdx1Offset);
+        if (!st)
             return st;
         idx1_.insert(idx1_.end(), entry, entry + sizeof entry);
         reservePos_ += kIdx1EntrySize;
         ++firstRiffFrames_;
     }
     const uint32_t inUse = ixInUse_ + 1;
-    if (!(st = file_.write32(ixPos_ + kChunkHeader + kIndexEntriesInUse, inUse)) ||
-        !(st = file_.write32(superEntry(ixSlot_) + kSuperEntryDuration, inUse)))
+    st = file_.write32(ixPos_ + kChunkHeader + kIndexEntriesInUse, inUse);
+    if (st) st = file_.write32(superSlot(ixSlot_) + kSuperEntryDuration, inUse);
+    if (!st)
         return st;
     ixInUse_ = inUse;
     ++frames_;
     if (size > maxChunk_) {
         maxChunk_ = size;
-        if (!(st = file_.write32(fields_.avih + kAvihSuggestedBuffer, size)) ||
-            !(st = file_.write32(fields_.strh + kStrhSuggestedBuffer, size)))
+        st = file_.write32(fields_.avih + kAvihSuggestedBuffer, size);
+        if (st) st = file_.write32(fields_.strh + kStrhSuggestedBuffer, size);
+        if (!st)
             return st;
     }
     return writeCounts();

@@ -3,10 +3,13 @@
 // between the steps that depend on each other:
 //
 //   append:  1. payload, a new slack JUNK header behind it, and the index entries, all in space
-//               that no reader looks at yet
+//               that no reader looks at yet                                             sync
 //            2. one 8-byte write turns the slack's 'JUNK' header into the frame's '00dc' header
-//            3. index entry counts, idx1 size, frame counts
+//                                                                                        sync
+//            3. idx1 size                                                                sync
+//               idx1 entry id and flags, index entry counts, frame counts                sync
 //
+// In the code each step is one line and each sync stands on its own line, in this order.
 // The idx1 of the first RIFF follows its movi list; when the slack runs out it is written anew
 // further on and the old place joins the slack (see relocateIdx1). Past the RIFF limit the
 // recording goes on in 'AVIX' segments, which grow at the end of the file.
@@ -42,6 +45,10 @@ private:
     Status writeIndexSlots(uint64_t pos, uint32_t size, bool keyframe);
     Status commitIndex(uint64_t pos, uint32_t size, bool keyframe);
     Status failed(Status st);
+    // Entry `n` of the standard index receiving entries.
+    uint64_t stdSlot(uint32_t n) const { return ixPos_ + kChunkHeader + kIndexHeaderSize + uint64_t(n) * kStdEntrySize; }
+    // An idx1 offset: from the 'movi' fourcc of the first RIFF to the chunk at `chunk`.
+    uint32_t idx1Offset(uint64_t chunk) const { return uint32_t(chunk - (segMovi_ + kChunkHeader)); }
 
     // avi_writer_space.cpp
     Status prepare(uint64_t span);
@@ -57,7 +64,10 @@ private:
     Status compact();
     uint64_t slackGrowth() const;
     uint64_t riffLimitEnd(bool enforceLimit) const;
-    uint64_t superEntry(uint32_t slot) const;
+    uint64_t superSlot(uint32_t slot) const;
+    Status writeSuperEntry(uint64_t index, uint32_t bytes);
+    Status writeSuperInUse(uint32_t count);
+    void useNewIndex(uint64_t pos, uint32_t capacity, uint64_t base);
 
     // avi_writer_resume.cpp
     Status resume(const ParsedAvi& parsed);

@@ -5,12 +5,6 @@
 
 namespace kelvra::media::avi {
 
-namespace {
-
-uint64_t alignDown(uint64_t v, uint64_t a) { return v / a * a; }
-
-}  // namespace
-
 Status Writer::loadIndexes(const ParsedAvi& parsed)
 {
     fields_ = parsed.fields;
@@ -36,11 +30,9 @@ Status Writer::loadIndexes(const ParsedAvi& parsed)
             return st;
         for (size_t i = 0; i < entries.size(); i += kStdEntrySize) {
             uint8_t entry[kIdx1EntrySize];
-            const uint32_t size = get32(&entries[i + 4]);
-            put32(entry, kVideoChunk);
-            put32(entry + 4, size & kDeltaFrameBit ? 0 : AVIIF_KEYFRAME);
-            put32(entry + 8, uint32_t(index.base + get32(&entries[i]) - kChunkHeader - (segMovi_ + kChunkHeader)));
-            put32(entry + 12, size & ~kDeltaFrameBit);
+            const uint32_t size = get32(&entries[i + kStdEntrySizeField]);
+            const uint64_t chunk = index.base + get32(&entries[i + kStdEntryOffset]) - kChunkHeader;
+            putIdx1Entry(entry, !(size & kDeltaFrameBit), idx1Offset(chunk), size & ~kDeltaFrameBit);
             idx1_.insert(idx1_.end(), entry, entry + sizeof entry);
         }
     }
@@ -77,7 +69,9 @@ Status Writer::resume(const ParsedAvi& parsed)
     for (const TailChunk& chunk : parsed.unindexed)
         if (!(st = chunk.tag == kStdIndexChunk ? adoptIndexChunk(chunk) : adoptFrame(chunk)))
             return st;
-    if (!(st = writeCounts()) || !(st = file_.sync()))
+    st = writeCounts();
+    if (st) st = file_.sync();
+    if (!st)
         return st;
     broken_ = false;
     return Status::ok();
@@ -93,11 +87,11 @@ Status Writer::stretchSlackTo(uint64_t& end, uint64_t riff)
         if (!(st = file_.allocate(slack_, kChunkHeader)))
             return st;
     }
-    if (!(st = file_.writeHeader(slack_, kJunk, uint32_t(end - slack_ - kChunkHeader))) ||
-        !(st = file_.write32(segMovi_ + 4, uint32_t(end - segMovi_ - kChunkHeader))) ||
-        !(st = file_.write32(riff + 4, uint32_t(end - riff - kChunkHeader))))
-        return st;
-    return file_.sync();
+    st = file_.writeJunk(slack_, end);
+    if (st) st = file_.setChunkEnd(segMovi_, end);
+    if (st) st = file_.setChunkEnd(riff, end);
+    if (st) st = file_.sync();
+    return st;
 }
 
 // The first RIFF is cut back to its last good chunk, then idx1 is written anew from the
@@ -111,14 +105,21 @@ Status Writer::resumeFirstRiff(const ParsedAvi& parsed)
     fileEnd_ = parsed.firstEnd;
     if (parsed.moviCutShort) {  // the file ends inside the movi list: the slack reaches its end
         uint64_t end = alignDown(parsed.fileSize, kChunkAlign);
-        if (!(st = stretchSlackTo(end, 0)) || !(st = file_.truncate(end)) || !(st = file_.sync()))
+        st = stretchSlackTo(end, kFirstRiff);
+        if (st) st = file_.truncate(end);
+        if (st) st = file_.sync();
+        if (!st)
             return st;
         fileEnd_ = moviEnd_ = end;
         trailingJunk = 0;
         retag.clear();
     } else if (parsed.fileSize != fileEnd_ || parsed.first.riffEnd != fileEnd_) {
-        if (!(st = file_.write32(4, uint32_t(fileEnd_ - kChunkHeader))) || !(st = file_.sync()) ||
-            !(st = file_.truncate(fileEnd_)) || !(st = file_.sync()))
+        // The RIFF ends at its last good chunk before the file does.
+        st = file_.setChunkEnd(kFirstRiff, fileEnd_);
+        if (st) st = file_.sync();
+        if (st) st = file_.truncate(fileEnd_);
+        if (st) st = file_.sync();
+        if (!st)
             return st;
     }
     // A RIFF already at its limit takes the room for its idx1 beyond it; the next frame then
@@ -136,7 +137,12 @@ Status Writer::resumeSegment(const ParsedAvi& parsed)
     if (!(st = stretchSlackTo(end, segRiff_)))
         return st;
     uint64_t size = 0;
-    if (!(st = file_.size(size)) || (size != end && (!(st = file_.truncate(end)) || !(st = file_.sync()))))
+    st = file_.size(size);
+    if (st && size != end) {
+        st = file_.truncate(end);
+        if (st) st = file_.sync();
+    }
+    if (!st)
         return st;
     fileEnd_ = moviEnd_ = end;
     return Status::ok();
@@ -147,19 +153,15 @@ Status Writer::adoptIndexChunk(const TailChunk& chunk)
 {
     if (superInUse_ >= fields_.superCapacity)
         return Status::ok();  // it holds nothing; it stays a chunk that readers skip
-    uint8_t entry[kSuperEntrySize] = {};
-    put64(entry, chunk.pos);
-    put32(entry + 8, kChunkHeader + chunk.size);
+    // As a new index is listed: its entry first, then the count that takes it in.
     Status st = file_.write32(chunk.pos + kChunkHeader + kIndexEntriesInUse, 0);
-    if (!st || !(st = file_.write(superEntry(superInUse_), entry, sizeof entry)) || !(st = file_.sync()) ||
-        !(st = file_.write32(fields_.superIndex + kChunkHeader + kIndexEntriesInUse, superInUse_ + 1)) ||
-        !(st = file_.sync()))
+    if (st) st = writeSuperEntry(chunk.pos, uint32_t(kChunkHeader + chunk.size));
+    if (st) st = file_.sync();
+    if (st) st = writeSuperInUse(superInUse_ + 1);
+    if (st) st = file_.sync();
+    if (!st)
         return st;
-    ixPos_ = chunk.pos;
-    ixCapacity_ = (chunk.size - kIndexHeaderSize) / kStdEntrySize;
-    ixInUse_ = 0;
-    ixBase_ = chunk.base;
-    ixSlot_ = superInUse_++;
+    useNewIndex(chunk.pos, (chunk.size - kIndexHeaderSize) / kStdEntrySize, chunk.base);
     return Status::ok();
 }
 
@@ -172,15 +174,17 @@ Status Writer::adoptFrame(const TailChunk& chunk)
     // The interrupted append wrote its standard index entry first; it says whether this is a keyframe.
     uint8_t entry[kStdEntrySize];
     bool complete = false;
-    if (!(st = file_.read(ixPos_ + kChunkHeader + kIndexHeaderSize + uint64_t(ixInUse_) * kStdEntrySize, entry,
-                          sizeof entry, complete)))
+    if (!(st = file_.read(stdSlot(ixInUse_), entry, sizeof entry, complete)))
         return st;
-    const bool matches = get32(entry) == chunk.pos + kChunkHeader - ixBase_ && (get32(entry + 4) & ~kDeltaFrameBit) == chunk.size;
-    const bool keyframe = !matches || !(get32(entry + 4) & kDeltaFrameBit);
-    if (!(st = writeIndexSlots(chunk.pos, chunk.size, keyframe)) || !(st = file_.sync()) ||
-        !(st = commitIndex(chunk.pos, chunk.size, keyframe)))
-        return st;
-    return file_.sync();
+    const uint32_t offset = get32(entry + kStdEntryOffset), size = get32(entry + kStdEntrySizeField);
+    const bool matches = offset == chunk.pos + kChunkHeader - ixBase_ && (size & ~kDeltaFrameBit) == chunk.size;
+    const bool keyframe = !matches || !(size & kDeltaFrameBit);
+    // Steps 1 and 3 of an append; step 2, the frame's header, is on disk already.
+    st = writeIndexSlots(chunk.pos, chunk.size, keyframe);
+    if (st) st = file_.sync();
+    if (st) st = commitIndex(chunk.pos, chunk.size, keyframe);
+    if (st) st = file_.sync();
+    return st;
 }
 
 Status Writer::resync()

@@ -19,12 +19,20 @@ constexpr uint64_t kReserveBytes = 4096 * kIdx1EntrySize;
 constexpr uint64_t kIdx1Align = 16;  // idx1 headers sit at 8 modulo 16, so that entries are 16-aligned
 
 uint64_t idx1PlaceUp(uint64_t v) { return alignUp(std::max(v, kChunkHeader) - kChunkHeader, kIdx1Align) + kChunkHeader; }
-uint64_t idx1PlaceDown(uint64_t v) { return (v - kChunkHeader) / kIdx1Align * kIdx1Align + kChunkHeader; }
-uint64_t alignDown(uint64_t v, uint64_t a) { return v / a * a; }
+uint64_t idx1PlaceDown(uint64_t v) { return alignDown(v - kChunkHeader, kIdx1Align) + kChunkHeader; }
 
 bool outOfSpace(const Status& st)
 {
     return st.code == -ENOSPC || st.code == -EFBIG || st.code == -EDQUOT;
+}
+
+// The header of a new, empty standard index of frame chunks whose offsets count from `base`.
+void putStdIndexHeader(uint8_t* h, uint64_t base)
+{
+    put16(h + kIndexLongsPerEntry, kStdEntrySize / sizeof(uint32_t));
+    h[kIndexType] = AVI_INDEX_OF_CHUNKS;
+    put32(h + kIndexChunkId, kVideoChunk);
+    put64(h + kIndexBaseOffset, base);
 }
 
 }  // namespace
@@ -40,9 +48,33 @@ uint64_t Writer::riffLimitEnd(bool enforceLimit) const
     return enforceLimit ? segRiff_ + options_.riffLimit : std::numeric_limits<uint64_t>::max() / 2;
 }
 
-uint64_t Writer::superEntry(uint32_t slot) const
+uint64_t Writer::superSlot(uint32_t slot) const
 {
     return fields_.superIndex + kChunkHeader + kIndexHeaderSize + uint64_t(slot) * kSuperEntrySize;
+}
+
+// The next free super index slot names the standard index at `index`; it counts only once
+// writeSuperInUse takes it in.
+Status Writer::writeSuperEntry(uint64_t index, uint32_t bytes)
+{
+    uint8_t entry[kSuperEntrySize];
+    putSuperEntry(entry, index, bytes);
+    return file_.write(superSlot(superInUse_), entry, sizeof entry);
+}
+
+Status Writer::writeSuperInUse(uint32_t count)
+{
+    return file_.write32(fields_.superIndex + kChunkHeader + kIndexEntriesInUse, count);
+}
+
+// The standard index at `pos`, just listed in the super index, receives the entries from now on.
+void Writer::useNewIndex(uint64_t pos, uint32_t capacity, uint64_t base)
+{
+    ixPos_ = pos;
+    ixCapacity_ = capacity;
+    ixInUse_ = 0;
+    ixBase_ = base;
+    ixSlot_ = superInUse_++;
 }
 
 // Grows the file to `preferredEnd`, or to `minimalEnd` when the disk (or a size limit) has no
@@ -110,8 +142,11 @@ Status Writer::ensureReserve(bool enforceLimit)
     uint64_t end = 0;
     Status st = growFile(std::min(alignUp(minimal + kReserveBytes, kChunkAlign), alignDown(limit, kChunkAlign)),
                          alignUp(minimal, kChunkAlign), end);
-    if (!st || !(st = file_.writeHeader(reservePos_, kJunk, uint32_t(end - reservePos_ - kChunkHeader))) ||
-        !(st = file_.write32(4, uint32_t(end - kChunkHeader))) || !(st = file_.sync()))
+    // The reserve, and the first RIFF with it, reach the new end of the file.
+    if (st) st = file_.writeJunk(reservePos_, end);
+    if (st) st = file_.setChunkEnd(kFirstRiff, end);
+    if (st) st = file_.sync();
+    if (!st)
         return st;
     fileEnd_ = end;
     return Status::ok();
@@ -123,30 +158,25 @@ Status Writer::allocateIndexChunk()
     const uint32_t capacity = stdIndexCapacity(superInUse_);
     const uint64_t bytes = stdIndexBytes(capacity), at = slack_, next = at + bytes;
     uint8_t header[kIndexHeaderSize] = {};
-    put16(header + kIndexLongsPerEntry, 2);
-    header[kIndexType] = AVI_INDEX_OF_CHUNKS;
-    put32(header + kIndexChunkId, kVideoChunk);
-    put64(header + kIndexBaseOffset, segMovi_ + kChunkHeader);
-    // The super index entry goes past the entries in use with the index itself; the count
-    // that makes it part of the index follows once both are on disk.
-    uint8_t entry[kSuperEntrySize] = {};
-    put64(entry, at);
-    put32(entry + 8, uint32_t(bytes));
+    putStdIndexHeader(header, segMovi_ + kChunkHeader);
+    // 1. The index header, a new slack header behind the index, and the super index entry past
+    //    the entries in use: nothing a reader looks at yet.
     Status st = file_.write(at + kChunkHeader, header, sizeof header);
-    if (!st || !(st = file_.writeHeader(next, kJunk, uint32_t(moviEnd_ - next - kChunkHeader))) ||
-        !(st = file_.write(superEntry(superInUse_), entry, sizeof entry)) || !(st = file_.sync()))
-        return st;
-    if (!(st = file_.writeHeader(at, kStdIndexChunk, uint32_t(bytes - kChunkHeader))) || !(st = file_.sync()))
+    if (st) st = file_.writeJunk(next, moviEnd_);
+    if (st) st = writeSuperEntry(at, uint32_t(bytes));
+    if (st) st = file_.sync();
+    // 2. The slack's JUNK header becomes the index's 'ix00' header.
+    if (st) st = file_.writeHeader(at, kStdIndexChunk, uint32_t(bytes - kChunkHeader));
+    if (st) st = file_.sync();
+    if (!st)
         return st;
     slack_ = next;
-    if (!(st = file_.write32(fields_.superIndex + kChunkHeader + kIndexEntriesInUse, superInUse_ + 1)) ||
-        !(st = file_.sync()))
+    // 3. The count that makes the entry part of the super index.
+    st = writeSuperInUse(superInUse_ + 1);
+    if (st) st = file_.sync();
+    if (!st)
         return st;
-    ixPos_ = at;
-    ixCapacity_ = capacity;
-    ixInUse_ = 0;
-    ixBase_ = segMovi_ + kChunkHeader;
-    ixSlot_ = superInUse_++;
+    useNewIndex(at, capacity, segMovi_ + kChunkHeader);
     return Status::ok();
 }
 
@@ -168,7 +198,10 @@ Status Writer::relocateIdx1(uint64_t need, const std::vector<uint64_t>& retag, u
     const uint64_t high = idx1PlaceDown(std::min(limit - tail - reserve, std::max(low, slack_ + need + slackGrowth())));
     Status st;
     if (addJunk) {
-        if (!(st = file_.writeHeader(junk, kJunk, 0)) || !(st = file_.write32(4, uint32_t(junk))) || !(st = file_.sync()))
+        st = file_.writeHeader(junk, kJunk, 0);
+        if (st) st = file_.setChunkEnd(kFirstRiff, junk + kChunkHeader);
+        if (st) st = file_.sync();
+        if (!st)
             return st;
         trailingJunk = junk;
         fileEnd_ = junk + kChunkHeader;
@@ -177,20 +210,29 @@ Status Writer::relocateIdx1(uint64_t need, const std::vector<uint64_t>& retag, u
     if (!(st = growFile(alignUp(high + tail + reserve, kChunkAlign), alignUp(low + tail, kChunkAlign), end)))
         return st;
     const uint64_t at = end >= alignUp(high + tail + reserve, kChunkAlign) ? high : low;
-    if (!(st = file_.writeHeader(trailingJunk, kJunk, uint32_t(end - trailingJunk - kChunkHeader))) ||
-        !(st = file_.write32(4, uint32_t(end - kChunkHeader))) || !(st = file_.sync()))
+    // 1. The JUNK that ends the RIFF, and the RIFF, reach the new end of the file.
+    st = file_.writeJunk(trailingJunk, end);
+    if (st) st = file_.setChunkEnd(kFirstRiff, end);
+    if (st) st = file_.sync();
+    if (!st)
         return st;
     fileEnd_ = end;
-    if (!(st = writeIdx1Copy(at, end)) || !(st = file_.sync()))
-        return st;
-    if (!(st = file_.writeHeader(trailingJunk, kJunk, uint32_t(at - trailingJunk - kChunkHeader))) || !(st = file_.sync()))
-        return st;
+    // 2. The copy, with its reserve behind it, inside that JUNK.
+    st = writeIdx1Copy(at, end);
+    if (st) st = file_.sync();
+    // 3. The JUNK ends where the copy begins.
+    if (st) st = file_.writeJunk(trailingJunk, at);
+    if (st) st = file_.sync();
+    // 4. The old idx1 becomes JUNK.
     for (uint64_t old : retag)
-        if (!(st = file_.write32(old, kJunk)))
-            return st;
-    if (!(st = file_.sync()) || !(st = file_.write32(segMovi_ + 4, uint32_t(at - segMovi_ - kChunkHeader))) ||
-        !(st = file_.sync()) || !(st = file_.writeHeader(slack_, kJunk, uint32_t(at - slack_ - kChunkHeader))) ||
-        !(st = file_.sync()))
+        if (st) st = file_.write32(old, kJunk);
+    if (st) st = file_.sync();
+    // 5. The movi list grows up to the copy, then its slack does.
+    if (st) st = file_.setChunkEnd(segMovi_, at);
+    if (st) st = file_.sync();
+    if (st) st = file_.writeJunk(slack_, at);
+    if (st) st = file_.sync();
+    if (!st)
         return st;
     idx1Pos_ = moviEnd_ = at;
     reservePos_ = at + kChunkHeader + idx1_.size();
@@ -200,12 +242,10 @@ Status Writer::relocateIdx1(uint64_t need, const std::vector<uint64_t>& retag, u
 Status Writer::writeIdx1Copy(uint64_t at, uint64_t fileEnd)
 {
     std::vector<uint8_t> copy(kChunkHeader + idx1_.size() + kChunkHeader);
-    put32(copy.data(), kIdx1);
-    put32(copy.data() + 4, uint32_t(idx1_.size()));
+    putHeader(copy.data(), kIdx1, uint32_t(idx1_.size()));
     std::copy(idx1_.begin(), idx1_.end(), copy.begin() + kChunkHeader);
     const uint64_t reserve = at + kChunkHeader + idx1_.size();
-    put32(copy.data() + copy.size() - kChunkHeader, kJunk);
-    put32(copy.data() + copy.size() - 4, uint32_t(fileEnd - reserve - kChunkHeader));
+    putHeader(copy.data() + copy.size() - kChunkHeader, kJunk, uint32_t(fileEnd - reserve - kChunkHeader));
     return file_.write(at, copy.data(), copy.size());
 }
 
@@ -220,9 +260,11 @@ Status Writer::extendSegment(uint64_t need, bool enforceLimit)
                                         alignDown(limit, kChunkAlign));
     uint64_t end = 0;
     Status st = growFile(preferred, minimal, end);
-    if (!st || !(st = file_.writeHeader(slack_, kJunk, uint32_t(end - slack_ - kChunkHeader))) ||
-        !(st = file_.write32(segMovi_ + 4, uint32_t(end - segMovi_ - kChunkHeader))) ||
-        !(st = file_.write32(segRiff_ + 4, uint32_t(end - segRiff_ - kChunkHeader))) || !(st = file_.sync()))
+    if (st) st = file_.writeJunk(slack_, end);
+    if (st) st = file_.setChunkEnd(segMovi_, end);
+    if (st) st = file_.setChunkEnd(segRiff_, end);
+    if (st) st = file_.sync();
+    if (!st)
         return st;
     fileEnd_ = moviEnd_ = end;
     return Status::ok();
@@ -245,41 +287,29 @@ Status Writer::startSegment(uint64_t need)
                          minimal, end);
     if (!st)
         return st;
+    const uint64_t movi = at + kListHeader;
     uint8_t head[2 * kListHeader + kChunkHeader + kIndexHeaderSize] = {};
-    put32(head, kRiff);
-    put32(head + 4, uint32_t(end - at - kChunkHeader));
-    put32(head + 8, kAvixForm);
-    put32(head + 12, kList);
-    put32(head + 16, uint32_t(end - at - kListHeader - kChunkHeader));
-    put32(head + 20, kMovi);
-    put32(head + 24, kStdIndexChunk);
-    put32(head + 28, uint32_t(stdIndexBytes(capacity) - kChunkHeader));
-    uint8_t* h = head + 2 * kListHeader + kChunkHeader;
-    put16(h + kIndexLongsPerEntry, 2);
-    h[kIndexType] = AVI_INDEX_OF_CHUNKS;
-    put32(h + kIndexChunkId, kVideoChunk);
-    put64(h + kIndexBaseOffset, at + kListHeader + kChunkHeader);
-    uint8_t entry[kSuperEntrySize] = {};
-    put64(entry, index);
-    put32(entry + 8, uint32_t(stdIndexBytes(capacity)));
-    if (!(st = file_.write(at, head, sizeof head)) ||
-        !(st = file_.writeHeader(slack, kJunk, uint32_t(end - slack - kChunkHeader))) ||
-        !(st = file_.write(superEntry(superInUse_), entry, sizeof entry)) || !(st = file_.sync()))
-        return st;
-    if (!(st = file_.write32(fields_.superIndex + kChunkHeader + kIndexEntriesInUse, superInUse_ + 1)) ||
-        !(st = file_.sync()))
+    putListHeader(head, kRiff, uint32_t(end - at - kChunkHeader), kAvixForm);
+    putListHeader(head + kListHeader, kList, uint32_t(end - movi - kChunkHeader), kMovi);
+    putHeader(head + 2 * kListHeader, kStdIndexChunk, uint32_t(stdIndexBytes(capacity) - kChunkHeader));
+    putStdIndexHeader(head + 2 * kListHeader + kChunkHeader, movi + kChunkHeader);
+    // 1. The segment and its super index entry, past everything a reader looks at.
+    st = file_.write(at, head, sizeof head);
+    if (st) st = file_.writeJunk(slack, end);
+    if (st) st = writeSuperEntry(index, uint32_t(stdIndexBytes(capacity)));
+    if (st) st = file_.sync();
+    // 2. The count that makes the entry, and so the segment, part of the super index.
+    if (st) st = writeSuperInUse(superInUse_ + 1);
+    if (st) st = file_.sync();
+    if (!st)
         return st;
     firstRiff_ = false;
     std::vector<uint8_t>().swap(idx1_);
     segRiff_ = at;
-    segMovi_ = at + kListHeader;
+    segMovi_ = movi;
     slack_ = slack;
     fileEnd_ = moviEnd_ = end;
-    ixPos_ = index;
-    ixCapacity_ = capacity;
-    ixInUse_ = 0;
-    ixBase_ = segMovi_ + kChunkHeader;
-    ixSlot_ = superInUse_++;
+    useNewIndex(index, capacity, segMovi_ + kChunkHeader);
     return Status::ok();
 }
 
@@ -287,30 +317,37 @@ Status Writer::startSegment(uint64_t need)
 // frame; in the first RIFF by writing idx1 right behind the last frame and cutting there.
 Status Writer::compact()
 {
-    Status st;
     if (!firstRiff_) {
         const uint64_t end = slack_ + kChunkHeader;
-        if (!(st = file_.truncate(end)) || !(st = file_.writeHeader(slack_, kJunk, 0)) ||
-            !(st = file_.write32(segMovi_ + 4, uint32_t(end - segMovi_ - kChunkHeader))) ||
-            !(st = file_.write32(segRiff_ + 4, uint32_t(end - segRiff_ - kChunkHeader))))
-            return st;
-        return file_.sync();
+        Status st = file_.truncate(end);
+        if (st) st = file_.writeHeader(slack_, kJunk, 0);
+        if (st) st = file_.setChunkEnd(segMovi_, end);
+        if (st) st = file_.setChunkEnd(segRiff_, end);
+        if (st) st = file_.sync();
+        return st;
     }
     const uint64_t at = idx1PlaceUp(slack_ + kChunkHeader), idx1End = at + kChunkHeader + idx1_.size();
     if (idx1End + kChunkHeader > moviEnd_) {  // no room in the slack: only the reserve goes
         const uint64_t end = reservePos_ + kChunkHeader;
-        if (!(st = file_.truncate(end)) || !(st = file_.writeHeader(reservePos_, kJunk, 0)) ||
-            !(st = file_.write32(4, uint32_t(end - kChunkHeader))))
-            return st;
-        return file_.sync();
-    }
-    if (!(st = writeIdx1Copy(at, moviEnd_)) || !(st = file_.sync()) ||
-        !(st = file_.writeHeader(slack_, kJunk, uint32_t(at - slack_ - kChunkHeader))) || !(st = file_.sync()) ||
-        !(st = file_.write32(segMovi_ + 4, uint32_t(at - segMovi_ - kChunkHeader))) || !(st = file_.sync()) ||
-        !(st = file_.write32(4, uint32_t(idx1End - kChunkHeader))) || !(st = file_.sync()) ||
-        !(st = file_.truncate(idx1End)))
+        Status st = file_.truncate(end);
+        if (st) st = file_.writeHeader(reservePos_, kJunk, 0);
+        if (st) st = file_.setChunkEnd(kFirstRiff, end);
+        if (st) st = file_.sync();
         return st;
-    return file_.sync();
+    }
+    // The copy in the slack; the slack, the movi list and the RIFF end at it, each on disk
+    // before the next; then the file is cut behind it.
+    Status st = writeIdx1Copy(at, moviEnd_);
+    if (st) st = file_.sync();
+    if (st) st = file_.writeJunk(slack_, at);
+    if (st) st = file_.sync();
+    if (st) st = file_.setChunkEnd(segMovi_, at);
+    if (st) st = file_.sync();
+    if (st) st = file_.setChunkEnd(kFirstRiff, idx1End);
+    if (st) st = file_.sync();
+    if (st) st = file_.truncate(idx1End);
+    if (st) st = file_.sync();
+    return st;
 }
 
 }  // namespace kelvra::media::avi

@@ -1,8 +1,9 @@
-// SetTimer / KillTimer over a QTimer alarm, and the virtual clock that tests run timers on.
+// SetTimer / KillTimer over a QTimer alarm, on the platform clock (the virtual one in tests).
 // Ticks are delivered by whatever Qt event loop runs, so they arrive inside every modal loop
 // (dialogs, message boxes, choosers), as WM_TIMER does on Windows.
 #include <windows.h>
 
+#include <kelvra/platform/clock.h>
 #include <kelvra/platform/testing.h>
 #include <kelvra/platform/window.h>
 
@@ -12,30 +13,20 @@
 #include <QPointer>
 #include <QTimer>
 
-#include <chrono>
-
 namespace kelvra::platform {
 
 namespace {
 
-class RealClock : public TimerClock {
+// The schedule runs on the platform clock; on the virtual one, delivering a tick moves the
+// clock on to the tick's due time (the real one is there already).
+class PlatformClock : public TimerClock {
 public:
-    // The same monotonic clock as GetTickCount and Qt's timers.
-    uint64_t nowMs() const override
+    uint64_t nowMs() const override { return clock::nowMs(); }
+    void reach(uint64_t ms) override
     {
-        using namespace std::chrono;
-        return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+        if (clock::isVirtual())
+            clock::reachVirtual(ms);
     }
-};
-
-class VirtualClock : public TimerClock {
-public:
-    uint64_t nowMs() const override { return now_; }
-    void reach(uint64_t ms) override { now_ = std::max(now_, ms); }
-    void restart() { now_ = 0; }
-
-private:
-    uint64_t now_ = 0;
 };
 
 // One single-shot precise QTimer (a coarse one may be 5 % late, minutes on an hour), created on
@@ -87,12 +78,10 @@ void dropTimersOfGoneWindows(TimerQueue& queue)
 void deliverTick(const TimerEntry& tick, uint64_t fireMs);
 
 struct TimerService {
-    RealClock realClock;
-    VirtualClock virtualClock;
+    PlatformClock platformClock;
     TimerScheduler* self = &scheduler;
     QtAlarm alarm{&self};
-    TimerScheduler scheduler{&realClock, &alarm, deliverTick};
-    bool virtualActive = false;
+    TimerScheduler scheduler{&platformClock, &alarm, deliverTick};
 };
 
 TimerService& service()
@@ -151,46 +140,44 @@ BOOL WINAPI KillTimer(HWND hWnd, UINT_PTR uIDEvent)
 
 namespace kelvra::platform::testing {
 
+// The virtual clock has no alarm: its ticks come only from advanceClock.
 void useVirtualClock()
 {
     auto& s = service();
-    s.virtualClock.restart();
-    s.scheduler.reset(&s.virtualClock, nullptr);
-    s.virtualActive = true;
+    clock::useVirtual();
+    s.scheduler.reset(&s.platformClock, nullptr);
 }
 
 void useRealClock()
 {
     auto& s = service();
-    s.scheduler.reset(&s.realClock, &s.alarm);
-    s.virtualActive = false;
+    clock::useReal();
+    s.scheduler.reset(&s.platformClock, &s.alarm);
 }
 
 bool virtualClockActive()
 {
-    return service().virtualActive;
+    return clock::isVirtual();
 }
 
 void advanceClock(uint64_t ms)
 {
-    auto& s = service();
-    if (!s.virtualActive)
+    if (!clock::isVirtual())
         return;
-    const uint64_t target = s.virtualClock.nowMs() + ms;
-    s.scheduler.deliverUntil(target);
-    s.virtualClock.reach(target);
+    const uint64_t target = clock::nowMs() + ms;
+    service().scheduler.deliverUntil(target);
+    clock::reachVirtual(target);
 }
 
 void spendClock(uint64_t ms)
 {
-    auto& s = service();
-    if (s.virtualActive)
-        s.virtualClock.reach(s.virtualClock.nowMs() + ms);
+    if (clock::isVirtual())
+        clock::reachVirtual(clock::nowMs() + ms);
 }
 
 uint64_t clockNowMs()
 {
-    return service().scheduler.clock().nowMs();
+    return clock::nowMs();
 }
 
 size_t activeTimers()

@@ -13,8 +13,8 @@ class QDialog;
 
 namespace kelvra::platform::testing {
 
-// Virtual clock: from this call on, SetTimer schedules against a clock that only moves in
-// advanceClock(). advanceClock fires every due tick in time order, synchronously, each at its
+// Virtual clock: from this call on, the platform clock (kelvra/platform/clock.h), which SetTimer,
+// GetTickCount and the media window read, only moves in advanceClock(). advanceClock fires every due tick in time order, synchronously, each at its
 // due time (a 15,000 ms advance over a 5,000 ms timer gives three ticks). It may be called from
 // inside a tick's callback or a modal script, as a modal loop would deliver ticks there.
 // Switching clocks drops every timer set so far, so each test starts with none.
@@ -25,7 +25,7 @@ void advanceClock(uint64_t ms);  // no-op on the real clock
 // Moves the virtual clock on without delivering ticks, like a callback that keeps the thread
 // busy; the ticks missed meanwhile collapse into one per timer at the next advanceClock.
 void spendClock(uint64_t ms);
-uint64_t clockNowMs();  // virtual milliseconds since useVirtualClock(), or the real clock's
+uint64_t clockNowMs();  // the platform clock: virtual milliseconds since useVirtualClock(), or real ones
 size_t activeTimers();  // timers set and not killed (a destroyed window's are gone)
 
 // Scripted answers, first in first out. Each runs inside the modal loop of the next modal
