@@ -3,7 +3,7 @@
 // clock, against their grid start + k x 10 ms.
 #include <windows.h>
 
-#include <kelvra/platform/testing.h>
+#include <kelvra/user/testing.h>
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,5 +1,5 @@
 # Writes OUT: a C++ file that registers each of FILES (by base name) with the module's resources.
-set(body "#include <kelvra/platform/resources.h>\n\nnamespace {\n")
+set(body "#include <kelvra/kernel/resources.h>\n\nnamespace {\n")
 set(table "")
 set(i 0)
 foreach(f ${FILES})

@@ -5,8 +5,8 @@
 #include "kelvra.h"
 
 #include <kelvra/avicap/testing.h>
-#include <kelvra/platform/testing.h>
-#include <kelvra/platform/window.h>
+#include <kelvra/user/testing.h>
+#include <kelvra/user/window.h>
 
 #include <gtest/gtest.h>
 

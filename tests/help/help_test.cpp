@@ -3,8 +3,8 @@
 // it ends, a missing book, and the two dialogs from their templates with their exact texts.
 #include "kelvra.h"
 
-#include <kelvra/platform/testing.h>
-#include <kelvra/platform/window.h>
+#include <kelvra/user/testing.h>
+#include <kelvra/user/window.h>
 #include <kelvra/winhelp/help_viewer.h>
 
 #include <gtest/gtest.h>

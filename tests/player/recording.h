@@ -7,8 +7,8 @@
 #include <kelvra/media/avi_writer.h>
 #include <kelvra/media/encoder.h>
 #include <kelvra/media/test_source.h>
-#include <kelvra/platform/testing.h>
-#include <kelvra/platform/window.h>
+#include <kelvra/user/testing.h>
+#include <kelvra/user/window.h>
 
 #include <vfw.h>
 

@@ -1,6 +1,6 @@
 // runModal and the scripted answers: every modal window is answered or rejected, none hangs.
-#include <kelvra/platform/modal.h>
-#include <kelvra/platform/testing.h>
+#include <kelvra/user/modal.h>
+#include <kelvra/user/testing.h>
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // exact texts, and timers that keep ticking while the box is open.
 #include <windows.h>
 
-#include <kelvra/platform/testing.h>
+#include <kelvra/user/testing.h>
 
 #include "test_window.h"
 

@@ -1,7 +1,7 @@
 // A bare window in the handle table for these tests: it records the messages sent to it.
 #pragma once
 
-#include <kelvra/platform/window.h>
+#include <kelvra/user/window.h>
 
 #include <QWidget>
 

@@ -2,7 +2,7 @@
 // re-entrant callbacks and windows that go away.
 #include <windows.h>
 
-#include <kelvra/platform/testing.h>
+#include <kelvra/user/testing.h>
 
 #include "test_window.h"
 

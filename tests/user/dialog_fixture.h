@@ -4,9 +4,10 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include <kelvra/platform/dialog.h>
-#include <kelvra/platform/testing.h>
-#include <kelvra/platform/window.h>
+#include <kelvra/user/templates.h>
+#include <kelvra/user/dialog_units.h>
+#include <kelvra/user/testing.h>
+#include <kelvra/user/window.h>
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The resource-script reader: preprocessor, expressions, statement defaults, errors.
-#include <kelvra/platform/dialog.h>
+#include <kelvra/user/templates.h>
 
 #include <commctrl.h>
 

@@ -2,7 +2,7 @@
 #include "capture_window.h"
 
 #include <kelvra/media/source.h>
-#include <kelvra/platform/window.h>
+#include <kelvra/user/window.h>
 
 #include <vfw.h>
 

@@ -3,7 +3,7 @@
 #include "device_dialogs.h"
 #include "preview_image.h"
 
-#include <kelvra/platform/capture_state.h>
+#include <kelvra/kernel/capture_state.h>
 
 #include <QDir>
 #include <QFileInfo>

@@ -23,7 +23,7 @@
 #include "recording_watch.h"
 
 #include <kelvra/avicap/testing.h>
-#include <kelvra/platform/window.h>
+#include <kelvra/user/window.h>
 
 #include <vfw.h>
 

@@ -2,7 +2,7 @@
 
 #include "dialog_fit.h"
 
-#include <kelvra/platform/modal.h>
+#include <kelvra/user/modal.h>
 
 #include <QCheckBox>
 #include <QComboBox>

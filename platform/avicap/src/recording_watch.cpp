@@ -1,6 +1,6 @@
 #include "recording_watch.h"
 
-#include <kelvra/platform/testing.h>
+#include <kelvra/user/testing.h>
 
 #include <sys/resource.h>
 #include <sys/stat.h>

@@ -2,7 +2,8 @@
 // buddy, position kept in the buddy's text, arrows by mouse and keyboard.
 #include <commctrl.h>
 
-#include <kelvra/platform/dialog.h>
+#include <kelvra/user/control.h>
+#include <kelvra/user/control_drawing.h>
 
 #include <QApplication>
 #include <QKeyEvent>

@@ -2,9 +2,9 @@
 // gives them for an open chooser.
 #include <commdlg.h>
 
-#include <kelvra/platform/capture_state.h>
-#include <kelvra/platform/modal.h>
-#include <kelvra/platform/window.h>
+#include <kelvra/kernel/capture_state.h>
+#include <kelvra/user/modal.h>
+#include <kelvra/user/window.h>
 
 #include <QDialogButtonBox>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include <kelvra/platform/capture_state.h>
+#include <kelvra/kernel/capture_state.h>
 
 namespace kelvra::platform {
 

@@ -1,4 +1,4 @@
-#include <kelvra/platform/clock.h>
+#include <kelvra/kernel/clock.h>
 
 #include <atomic>
 #include <chrono>

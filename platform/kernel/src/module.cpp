@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include <kelvra/platform/clock.h>
+#include <kelvra/kernel/clock.h>
 
 // The program is one module; its handle only has to be non-null and stable.
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName)

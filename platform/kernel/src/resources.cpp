@@ -1,4 +1,4 @@
-#include <kelvra/platform/resources.h>
+#include <kelvra/kernel/resources.h>
 
 #include <vector>
 

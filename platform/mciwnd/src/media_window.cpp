@@ -1,6 +1,6 @@
 #include "media_window.h"
 
-#include <kelvra/platform/clock.h>
+#include <kelvra/kernel/clock.h>
 
 #include <vfw.h>
 

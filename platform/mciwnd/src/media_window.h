@@ -6,7 +6,7 @@
 #include "decode_ahead.h"
 
 #include <kelvra/mciwnd/media_window.h>
-#include <kelvra/platform/detached_handle.h>
+#include <kelvra/user/detached_handle.h>
 
 #include <QImage>
 #include <QWidget>

@@ -2,7 +2,9 @@
 // radio buttons, group boxes), Edit (single-line fields) and Static (labels, icons).
 #pragma once
 
-#include <kelvra/platform/dialog.h>
+#include <kelvra/user/control.h>
+#include <kelvra/user/control_drawing.h>
+#include <kelvra/user/dialog_units.h>
 
 namespace kelvra::platform {
 

@@ -3,7 +3,7 @@
 #include "controls.h"
 #include "dialog_impl.h"
 
-#include <kelvra/platform/resources.h>
+#include <kelvra/kernel/resources.h>
 
 #include <QImage>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include <kelvra/platform/detached_handle.h>
+#include <kelvra/user/detached_handle.h>
 
 #include <QWidget>
 

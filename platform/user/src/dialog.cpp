@@ -2,7 +2,7 @@
 // modal loop (DialogBoxParamA, CreateDialogParamA, EndDialog), after Windows' dialog.c.
 #include "dialog_impl.h"
 
-#include <kelvra/platform/modal.h>
+#include <kelvra/user/modal.h>
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -2,7 +2,10 @@
 // template order, the keyboard interface and the modal state.
 #pragma once
 
-#include <kelvra/platform/dialog.h>
+#include <kelvra/user/templates.h>
+#include <kelvra/user/dialog_units.h>
+#include <kelvra/user/control.h>
+#include <kelvra/user/control_drawing.h>
 
 #include <QDialog>
 

@@ -1,7 +1,8 @@
 // The program module's templates (read once from the embedded kelvra.rc), the dialog font and
 // dialog units.
-#include <kelvra/platform/dialog.h>
-#include <kelvra/platform/resources.h>
+#include <kelvra/user/templates.h>
+#include <kelvra/user/dialog_units.h>
+#include <kelvra/kernel/resources.h>
 
 #include <QFont>
 #include <QFontMetrics>

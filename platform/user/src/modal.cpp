@@ -1,8 +1,8 @@
 // Every modal window of the platform goes through runModal(). In production it is QDialog::exec;
 // under test it is also where scripted answers reach the window, so that no test waits for a
 // person and none can hang.
-#include <kelvra/platform/modal.h>
-#include <kelvra/platform/testing.h>
+#include <kelvra/user/modal.h>
+#include <kelvra/user/testing.h>
 
 #include <QApplication>
 #include <QDialog>

@@ -2,8 +2,8 @@
 // can answer it. Buttons, default button, Escape and the close box follow Windows.
 #include <windows.h>
 
-#include <kelvra/platform/modal.h>
-#include <kelvra/platform/window.h>
+#include <kelvra/user/modal.h>
+#include <kelvra/user/window.h>
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -3,7 +3,7 @@
 // tokens of the script with every macro expanded.
 #pragma once
 
-#include <kelvra/platform/dialog.h>
+#include <kelvra/user/templates.h>
 
 #include <map>
 #include <set>

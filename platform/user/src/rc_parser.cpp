@@ -2,7 +2,8 @@
 // resources. Control statements get the default styles the Windows resource compiler gives them.
 #include "rc_lexer.h"
 
-#include <kelvra/platform/dialog.h>
+#include <kelvra/user/templates.h>
+#include <kelvra/user/control.h>
 
 #include <algorithm>
 #include <cctype>

@@ -1,5 +1,5 @@
 // Ready-made answers for scripted modal windows (testing.h).
-#include <kelvra/platform/testing.h>
+#include <kelvra/user/testing.h>
 
 #include <QDialog>
 #include <QFileDialog>

@@ -3,9 +3,9 @@
 // (dialogs, message boxes, choosers), as WM_TIMER does on Windows.
 #include <windows.h>
 
-#include <kelvra/platform/clock.h>
-#include <kelvra/platform/testing.h>
-#include <kelvra/platform/window.h>
+#include <kelvra/kernel/clock.h>
+#include <kelvra/user/testing.h>
+#include <kelvra/user/window.h>
 
 #include "timer_queue.h"
 

@@ -1,4 +1,4 @@
-#include <kelvra/platform/window.h>
+#include <kelvra/user/window.h>
 
 #include <QWidget>
 

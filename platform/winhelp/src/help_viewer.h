@@ -2,7 +2,7 @@
 // and a search across every page.
 #pragma once
 
-#include <kelvra/platform/detached_handle.h>
+#include <kelvra/user/detached_handle.h>
 #include <kelvra/winhelp/help_viewer.h>
 
 #include <QString>

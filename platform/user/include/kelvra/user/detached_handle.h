@@ -4,7 +4,7 @@
 // (DestroyWindow of the window or of its owner) destroys the widget.
 #pragma once
 
-#include <kelvra/platform/window.h>
+#include <kelvra/user/window.h>
 
 #include <memory>
 

@@ -1,7 +1,7 @@
 // The platform's one clock, in milliseconds on a monotonic clock. GetTickCount, the timers of
 // SetTimer and the media window's playback all read it, so that they never disagree. Tests run
 // it as a virtual clock that moves only when they move it; they switch it through
-// kelvra/platform/testing.h, which is the only caller of the switches below.
+// kelvra/user/testing.h, which is the only caller of the switches below.
 #pragma once
 
 #include <cstdint>

@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
-#include <kelvra/platform/modal.h>
+#include <kelvra/user/modal.h>
 
 class QDialog;
 
 namespace kelvra::platform::testing {
 
-// Virtual clock: from this call on, the platform clock (kelvra/platform/clock.h), which SetTimer,
+// Virtual clock: from this call on, the platform clock (kelvra/kernel/clock.h), which SetTimer,
 // GetTickCount and the media window read, only moves in advanceClock(). advanceClock fires every due tick in time order, synchronously, each at its
 // due time (a 15,000 ms advance over a 5,000 ms timer gives three ticks). It may be called from
 // inside a tick's callback or a modal script, as a modal loop would deliver ticks there.
