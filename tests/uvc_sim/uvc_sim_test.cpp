@@ -1,5 +1,8 @@
 // The V4L2 source and the compressors against the simulated USB webcam, linked into this
 // program: one profile per test suite (ctest starts each with its KELVRA_UVC_SIM_PROFILE).
+#include "jpeg_check.h"
+
+#include <kelvra/media/encoder.h>
 #include <kelvra/media/source.h>
 
 #include <linux/videodev2.h>
@@ -144,6 +147,74 @@ TEST(Webcam, ControlsByKindAndAutomaticModes)
     for (uint32_t id : {V4L2_CID_EXPOSURE_AUTO, V4L2_CID_AUTO_WHITE_BALANCE, V4L2_CID_BRIGHTNESS,
                         V4L2_CID_FOCUS_AUTO})
         source->setControl(id, findControl(controls, id)->defaultValue);
+}
+
+// MJPEG pictures carry the camera's own JPEG; Motion JPEG at the same size keeps its bytes,
+// another size is compressed afresh; a second program cannot take the streaming camera.
+TEST(Webcam, MjpegPassesThroughTheCompressor)
+{
+    auto source = openCamera();
+    ASSERT_TRUE(source);
+    ASSERT_TRUE(source->setFormat({PixelFormat::MJPEG, 1280, 720, {30, 1}}));
+    ASSERT_TRUE(source->start());
+    std::unique_ptr<FrameSource> second;
+    EXPECT_EQ(openSource({kNode, "", ""}, second).code, -EBUSY);
+    Frame frame;
+    ASSERT_TRUE(source->grabFresh(frame, 2s));
+    EXPECT_EQ(frame.format, PixelFormat::MJPEG);
+    EXPECT_EQ(frame.width, 1280);
+    EXPECT_EQ(frame.height, 720);
+    EXPECT_NE(comment(frame).find("auto_exposure=3"), std::string::npos) << comment(frame);
+    JpegCheck check;
+    EXPECT_TRUE(check.check(frame.data.data(), frame.data.size(), 1280, 720));
+    EXPECT_FALSE(check.check(frame.data.data(), frame.data.size(), 1920, 1080));
+
+    std::unique_ptr<Encoder> same, other;
+    ASSERT_TRUE(Encoder::create(Codec::MotionJpeg, 1280, 720, 50, same));
+    ASSERT_TRUE(Encoder::create(Codec::MotionJpeg, 640, 360, 50, other));
+    std::vector<uint8_t> packet;
+    bool keyframe = false;
+    ASSERT_TRUE(same->encode(frame, packet, keyframe));
+    EXPECT_TRUE(keyframe);
+    EXPECT_EQ(packet, frame.data);
+    ASSERT_TRUE(other->encode(frame, packet, keyframe));
+    EXPECT_NE(packet, frame.data);
+    int w = 0, h = 0;
+    ASSERT_TRUE(jpegSize(packet.data(), packet.size(), w, h));
+    EXPECT_EQ(w, 640);
+    EXPECT_EQ(h, 360);
+}
+
+// Every seventh picture is broken in turn (empty, cut short, a piece lost): an empty buffer is
+// never handed out, the others fail every compressor, and whole pictures pass unchanged.
+TEST(Corrupt, DamagedPicturesNeverReachTheFile)
+{
+    auto source = openCamera();
+    ASSERT_TRUE(source);
+    ASSERT_TRUE(source->setFormat({PixelFormat::MJPEG, 1280, 720, {30, 1}}));
+    std::unique_ptr<Encoder> jpeg, raw;
+    ASSERT_TRUE(Encoder::create(Codec::MotionJpeg, 1280, 720, 90, jpeg));
+    ASSERT_TRUE(Encoder::create(Codec::Uncompressed, 1280, 720, 90, raw));
+    int good = 0, refused = 0;
+    std::vector<uint8_t> packet;
+    bool keyframe = false;
+    for (int i = 0; i < 45; ++i) {
+        Frame frame;
+        ASSERT_TRUE(source->grabFresh(frame, 2s));
+        ASSERT_FALSE(frame.data.empty());
+        const Status st = jpeg->encode(frame, packet, keyframe);
+        EXPECT_EQ(bool(st), bool(raw->encode(frame, packet, keyframe)));
+        if (st) {
+            ++good;
+            ASSERT_TRUE(jpeg->encode(frame, packet, keyframe));
+            EXPECT_EQ(packet, frame.data);
+        } else {
+            ++refused;
+            EXPECT_NE(st.message.find("camera delivered"), std::string::npos) << st.message;
+        }
+    }
+    EXPECT_GE(refused, 3);
+    EXPECT_GE(good, 35);
 }
 
 // The camera fails a transfer, goes away and comes back as another node with its power-on
