@@ -124,6 +124,8 @@ TEST(Webcam, ControlsByKindAndAutomaticModes)
                   std::tie(w.minimum, w.maximum, w.step, w.defaultValue));
         EXPECT_EQ(c->inactive, w.inactive);
     }
+    EXPECT_EQ(findControl(controls, V4L2_CID_EXPOSURE_ABSOLUTE)->automaticId, uint32_t(V4L2_CID_EXPOSURE_AUTO));
+    EXPECT_EQ(findControl(controls, V4L2_CID_FOCUS_ABSOLUTE)->automaticId, uint32_t(V4L2_CID_FOCUS_AUTO));
     const Control* exposure = findControl(controls, V4L2_CID_EXPOSURE_AUTO);
     ASSERT_EQ(exposure->menu.size(), 2u);
     EXPECT_EQ(exposure->menu[0].value, V4L2_EXPOSURE_MANUAL);
