@@ -97,6 +97,8 @@ struct Camera {
     Profile profile = Profile::Webcam;
     int corruptEvery = kDefaultCorruptEvery;
     int64_t unplugAfterUs = 0, awayUs = 0;
+    int64_t burstFromUs = -1, burstUntilUs = -1;  // every picture broken in this span
+    int64_t firstStreamUs = -1;
     int returnAs = kDefaultReturnAs;
 
     int node = 0;  // the capture node's number; the metadata node is the next one
@@ -175,6 +177,8 @@ Camera::Camera()
     unplugAfterUs = envNumber("KELVRA_UVC_SIM_UNPLUG_AFTER_MS", kDefaultUnplugAfterMs) * kUsPerMs;
     awayUs = envNumber("KELVRA_UVC_SIM_AWAY_MS", kDefaultAwayMs) * kUsPerMs;
     returnAs = int(envNumber("KELVRA_UVC_SIM_RETURN_AS", kDefaultReturnAs));
+    burstFromUs = envNumber("KELVRA_UVC_SIM_BURST_FROM_MS", -1) * kUsPerMs;
+    burstUntilUs = envNumber("KELVRA_UVC_SIM_BURST_UNTIL_MS", -1) * kUsPerMs;
     parseStartFormat(*this);
     format = startFormat;
 }
@@ -229,10 +233,13 @@ void goAway(Camera& c, int64_t now)
     freeBuffers(c);
 }
 
-// Breaks every corruptEvery-th JPEG: empty, cut short, or with a piece of its scan lost.
+// Breaks every corruptEvery-th JPEG, and every one during the burst: empty, cut short, or with
+// a piece of its scan lost, in turn.
 uint32_t corrupt(Camera& c, uint8_t* data, uint32_t size)
 {
-    if (c.profile != Profile::Corrupt || c.delivered % uint64_t(c.corruptEvery) != 0)
+    const int64_t sinceStartUs = c.nextDueUs - c.firstStreamUs;
+    const bool burst = sinceStartUs >= c.burstFromUs && sinceStartUs < c.burstUntilUs;
+    if (c.profile != Profile::Corrupt || (!burst && c.delivered % uint64_t(c.corruptEvery) != 0))
         return size;
     switch ((c.delivered / uint64_t(c.corruptEvery)) % 3) {
     case 0: return 0;
@@ -259,7 +266,7 @@ uint32_t fillPicture(Camera& c, uint8_t* out, uint32_t sequence)
     }
     const ControlValues& v = *c.controls;
     const std::string text =
-        frameComment(sequence, controlValue(v, V4L2_CID_EXPOSURE_AUTO), controlValue(v, V4L2_CID_EXPOSURE_ABSOLUTE),
+        frameComment(sequence, c.node, controlValue(v, V4L2_CID_EXPOSURE_AUTO), controlValue(v, V4L2_CID_EXPOSURE_ABSOLUTE),
                      controlValue(v, V4L2_CID_AUTO_WHITE_BALANCE), controlValue(v, V4L2_CID_WHITE_BALANCE_TEMPERATURE));
     const size_t segment = kSegmentHeader + text.size();
     std::memcpy(out, picture.data(), kSoiBytes);
@@ -537,6 +544,8 @@ int streamSwitch(Camera& c, int fd, bool on)
         c.nextDueUs = nowUs() + kUsPerSecond / currentFps(c);
         if (c.profile == Profile::Unplug && !c.unplugged && c.unplugAtUs < 0)
             c.unplugAtUs = nowUs() + c.unplugAfterUs;
+        if (c.firstStreamUs < 0)
+            c.firstStreamUs = nowUs();
     }
     if (!on) {  // every buffer comes back dequeued
         c.queue.clear();

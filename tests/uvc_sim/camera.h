@@ -6,7 +6,9 @@
 // Profiles (KELVRA_UVC_SIM_PROFILE):
 //   webcam1080p  MJPEG 1920x1080, 1280x720 at up to 30 fps; YUYV 640x480 at 30, 1280x720 at 10
 //   corrupt      as webcam1080p; every KELVRA_UVC_SIM_CORRUPT_EVERY-th (7) MJPEG buffer is broken:
-//                empty, cut short, or missing a piece of its scan, in turn
+//                empty, cut short, or missing a piece of its scan, in turn; and every one from
+//                KELVRA_UVC_SIM_BURST_FROM_MS until KELVRA_UVC_SIM_BURST_UNTIL_MS after streaming
+//                first starts (a bad cable's moment)
 //   unplug       as webcam1080p; KELVRA_UVC_SIM_UNPLUG_AFTER_MS (2500) after streaming first starts
 //                a dequeue fails with EIO, then the device is gone (ENODEV, POLLERR, no node) for
 //                KELVRA_UVC_SIM_AWAY_MS (2000) and comes back as /dev/video<KELVRA_UVC_SIM_RETURN_AS>
@@ -30,7 +32,7 @@ std::vector<std::vector<uint8_t>> makePictures(uint32_t fourcc, uint32_t width, 
 
 // The comment every simulated JPEG carries after its SOI marker, which tests read back.
 constexpr const char* kCommentPrefix = "kelvra-uvc-sim";
-std::string frameComment(uint64_t sequence, int64_t autoExposure, int64_t exposure, int64_t autoWhiteBalance,
+std::string frameComment(uint64_t sequence, int node, int64_t autoExposure, int64_t exposure, int64_t autoWhiteBalance,
                          int64_t temperature);
 
 // "/dev/videoN": a node the simulator answers for (present or not).

@@ -117,12 +117,12 @@ std::vector<std::vector<uint8_t>> makePictures(uint32_t fourcc, uint32_t width, 
     return pictures;
 }
 
-std::string frameComment(uint64_t sequence, int64_t autoExposure, int64_t exposure, int64_t autoWhiteBalance,
+std::string frameComment(uint64_t sequence, int node, int64_t autoExposure, int64_t exposure, int64_t autoWhiteBalance,
                          int64_t temperature)
 {
-    char text[128];
-    std::snprintf(text, sizeof text, "%s frame=%llu auto_exposure=%lld exposure=%lld awb=%lld wb=%lld", kCommentPrefix,
-                  static_cast<unsigned long long>(sequence), static_cast<long long>(autoExposure),
+    char text[160];
+    std::snprintf(text, sizeof text, "%s frame=%llu node=video%d auto_exposure=%lld exposure=%lld awb=%lld wb=%lld",
+                  kCommentPrefix, static_cast<unsigned long long>(sequence), node, static_cast<long long>(autoExposure),
                   static_cast<long long>(exposure), static_cast<long long>(autoWhiteBalance),
                   static_cast<long long>(temperature));
     return text;

@@ -237,7 +237,7 @@ TEST(Unplug, ComesBackAsAnotherNodeWithTheLockedExposure)
     ASSERT_TRUE(waitForState(*source, SourceState::Streaming));
     ASSERT_TRUE(source->grabFresh(frame, 2s));
     EXPECT_EQ(frame.width, 1280);
-    EXPECT_NE(comment(frame).find("auto_exposure=1 exposure=120"), std::string::npos) << comment(frame);
+    EXPECT_NE(comment(frame).find("node=video2 auto_exposure=1 exposure=120"), std::string::npos) << comment(frame);
     const auto drivers = installedDrivers();
     ASSERT_FALSE(drivers.empty());
     EXPECT_EQ(drivers[0].id, "/dev/video2");
