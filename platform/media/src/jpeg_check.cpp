@@ -19,6 +19,7 @@ constexpr size_t kSofHeight = 5, kSofWidth = 7, kSofBytes = 9;  // offsets from 
 // The decoder works at an eighth of the size: it still reads every coefficient of the scan,
 // which is where damage shows, at a fraction of the cost of a full decode.
 constexpr int kCheckLowres = 3;
+constexpr int kQuietLogOffset = AV_LOG_DEBUG;  // the decoder's errors below the default log level
 
 uint16_t be16(const uint8_t* p)
 {
@@ -92,6 +93,7 @@ Status JpegCheck::decode(const uint8_t* data, size_t size)
             return Status::error(ENOMEM, "Out of memory for the picture check");
         decoder_->lowres = std::min(kCheckLowres, int(codec->max_lowres));
         decoder_->err_recognition = AV_EF_EXPLODE | AV_EF_BITSTREAM | AV_EF_BUFFER;
+        decoder_->log_level_offset = kQuietLogOffset;  // the damage is reported in our own words
         const int ret = avcodec_open2(decoder_, codec, nullptr);
         if (ret < 0) {
             avcodec_free_context(&decoder_);
