@@ -4,6 +4,7 @@
 #include "camera.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -33,6 +34,11 @@ constexpr uint8_t kMarker = 0xFF, kCom = 0xFE;
 constexpr size_t kSoiBytes = 2, kSegmentHeader = 4;
 constexpr uint32_t kKernelVersion = (6u << 16) | (1u << 8) | 0u;
 constexpr const char* kDevPrefix = "/dev/video";
+constexpr int kTrackedFds = 4096;
+
+// Which descriptors are the camera's, read without the lock: every read, poll and ioctl of the
+// program asks, and most are not the camera's.
+std::atomic<bool> trackedFds[kTrackedFds];
 
 struct SizeDesc {
     uint32_t width, height;
@@ -618,11 +624,15 @@ int cameraOpen(const char* path, int flags)
     if (fd < 0)
         return -1;
     c.files[fd] = {c.generation, number != c.node, (flags & O_NONBLOCK) != 0};
+    if (fd < kTrackedFds)
+        trackedFds[fd] = true;
     return fd;
 }
 
 bool isCameraFd(int fd)
 {
+    if (fd >= 0 && fd < kTrackedFds)
+        return trackedFds[fd];
     Camera& c = camera();
     std::lock_guard lock(c.mutex);
     return c.files.count(fd) > 0;
@@ -635,6 +645,8 @@ void cameraClose(int fd)
     if (c.owner == fd)
         freeBuffers(c);  // the program's own mappings stay valid until it unmaps them
     c.files.erase(fd);
+    if (fd >= 0 && fd < kTrackedFds)
+        trackedFds[fd] = false;
 }
 
 int cameraIoctl(int fd, unsigned long request, void* arg)

@@ -12,6 +12,7 @@
 #include <map>
 #include <mutex>
 #include <poll.h>
+#include <sys/select.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -25,6 +26,9 @@ F real(const char* name)
 {
     return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
+
+// The C library's own functions, looked up once.
+#define REAL(name, type) static const auto real_##name = real<type>(#name)
 
 mode_t modeOf(int flags, va_list args)
 {
@@ -83,7 +87,8 @@ UVC_SIM_EXPORT int open(const char* path, int flags, ...)
     va_start(args, flags);
     const mode_t mode = modeOf(flags, args);
     va_end(args);
-    return real<int (*)(const char*, int, ...)>("open")(path, flags, mode);
+    REAL(open, int (*)(const char*, int, ...));
+    return real_open(path, flags, mode);
 }
 
 UVC_SIM_EXPORT int open64(const char* path, int flags, ...)
@@ -94,21 +99,24 @@ UVC_SIM_EXPORT int open64(const char* path, int flags, ...)
     va_start(args, flags);
     const mode_t mode = modeOf(flags, args);
     va_end(args);
-    return real<int (*)(const char*, int, ...)>("open64")(path, flags, mode);
+    REAL(open64, int (*)(const char*, int, ...));
+    return real_open64(path, flags, mode);
 }
 
 UVC_SIM_EXPORT int __open_2(const char* path, int flags)
 {
     if (uvcsim::isCameraPath(path))
         return openCamera(path, flags);
-    return real<int (*)(const char*, int)>("__open_2")(path, flags);
+    REAL(__open_2, int (*)(const char*, int));
+    return real___open_2(path, flags);
 }
 
 UVC_SIM_EXPORT int __open64_2(const char* path, int flags)
 {
     if (uvcsim::isCameraPath(path))
         return openCamera(path, flags);
-    return real<int (*)(const char*, int)>("__open64_2")(path, flags);
+    REAL(__open64_2, int (*)(const char*, int));
+    return real___open64_2(path, flags);
 }
 
 UVC_SIM_EXPORT int openat(int dirfd, const char* path, int flags, ...)
@@ -119,14 +127,16 @@ UVC_SIM_EXPORT int openat(int dirfd, const char* path, int flags, ...)
     va_start(args, flags);
     const mode_t mode = modeOf(flags, args);
     va_end(args);
-    return real<int (*)(int, const char*, int, ...)>("openat")(dirfd, path, flags, mode);
+    REAL(openat, int (*)(int, const char*, int, ...));
+    return real_openat(dirfd, path, flags, mode);
 }
 
 UVC_SIM_EXPORT int close(int fd)
 {
+    REAL(close, int (*)(int));
     if (uvcsim::isCameraFd(fd))
         uvcsim::cameraClose(fd);
-    return real<int (*)(int)>("close")(fd);
+    return real_close(fd);
 }
 
 UVC_SIM_EXPORT int ioctl(int fd, unsigned long request, ...)
@@ -137,14 +147,16 @@ UVC_SIM_EXPORT int ioctl(int fd, unsigned long request, ...)
     va_end(args);
     if (uvcsim::isCameraFd(fd))
         return uvcsim::cameraIoctl(fd, request, arg);
-    return real<int (*)(int, unsigned long, ...)>("ioctl")(fd, request, arg);
+    REAL(ioctl, int (*)(int, unsigned long, ...));
+    return real_ioctl(fd, request, arg);
 }
 
 // One camera descriptor among others: the camera waits for its frame, the rest are asked
 // without waiting; in the end every descriptor's events are filled in as poll does.
 UVC_SIM_EXPORT int poll(pollfd* fds, nfds_t n, int timeout)
 {
-    const auto realPoll = real<int (*)(pollfd*, nfds_t, int)>("poll");
+    REAL(poll, int (*)(pollfd*, nfds_t, int));
+    const auto realPoll = real_poll;
     nfds_t camera = n;
     for (nfds_t i = 0; i < n; ++i)
         if (uvcsim::isCameraFd(fds[i].fd))
@@ -166,7 +178,8 @@ UVC_SIM_EXPORT int poll(pollfd* fds, nfds_t n, int timeout)
 
 UVC_SIM_EXPORT DIR* opendir(const char* path)
 {
-    DIR* dir = real<DIR* (*)(const char*)>("opendir")(path);
+    REAL(opendir, DIR* (*)(const char*));
+    DIR* dir = real_opendir(path);
     if (dir && isDevFolder(path)) {
         std::lock_guard lock(listingsMutex);
         listings[dir] = {uvcsim::nodeNames()};
@@ -176,14 +189,16 @@ UVC_SIM_EXPORT DIR* opendir(const char* path)
 
 UVC_SIM_EXPORT dirent* readdir(DIR* dir)
 {
-    return nextEntry(dir, real<dirent* (*)(DIR*)>("readdir"));
+    REAL(readdir, dirent* (*)(DIR*));
+    return nextEntry(dir, real_readdir);
 }
 
 // dirent64 is dirent on 64-bit Linux.
 UVC_SIM_EXPORT dirent64* readdir64(DIR* dir)
 {
     static_assert(sizeof(dirent64) == sizeof(dirent));
-    return reinterpret_cast<dirent64*>(nextEntry(dir, real<dirent* (*)(DIR*)>("readdir64")));
+    REAL(readdir64, dirent* (*)(DIR*));
+    return reinterpret_cast<dirent64*>(nextEntry(dir, real_readdir64));
 }
 
 UVC_SIM_EXPORT int closedir(DIR* dir)
@@ -192,5 +207,41 @@ UVC_SIM_EXPORT int closedir(DIR* dir)
         std::lock_guard lock(listingsMutex);
         listings.erase(dir);
     }
-    return real<int (*)(DIR*)>("closedir")(dir);
+    REAL(closedir, int (*)(DIR*));
+    return real_closedir(dir);
+}
+
+// The camera offers no read() capture (no V4L2_CAP_READWRITE): uvcvideo answers EINVAL.
+UVC_SIM_EXPORT ssize_t read(int fd, void* buffer, size_t size)
+{
+    REAL(read, ssize_t (*)(int, void*, size_t));
+    if (uvcsim::isCameraFd(fd)) {
+        errno = EINVAL;
+        return -1;
+    }
+    return real_read(fd, buffer, size);
+}
+
+// select over a camera descriptor waits as poll does; the other descriptors are asked without
+// waiting when the camera is among them.
+UVC_SIM_EXPORT int select(int n, fd_set* readable, fd_set* writable, fd_set* failed, timeval* timeout)
+{
+    REAL(select, int (*)(int, fd_set*, fd_set*, fd_set*, timeval*));
+    int camera = -1;
+    for (int fd = 0; readable && fd < n && fd < FD_SETSIZE; ++fd)
+        if (FD_ISSET(fd, readable) && uvcsim::isCameraFd(fd))
+            camera = fd;
+    if (camera < 0)
+        return real_select(n, readable, writable, failed, timeout);
+    FD_CLR(camera, readable);
+    timeval now{};
+    const int others = real_select(n, readable, writable, failed, &now);
+    if (others < 0)
+        return others;
+    const int waitMs = others > 0 ? 0 : timeout ? int(timeout->tv_sec * 1000 + timeout->tv_usec / 1000) : -1;
+    if (uvcsim::cameraPoll(camera, POLLIN, waitMs) & POLLIN) {
+        FD_SET(camera, readable);
+        return others + 1;
+    }
+    return others;
 }
