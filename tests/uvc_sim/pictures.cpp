@@ -19,19 +19,25 @@ namespace {
 constexpr int kScenes = 8;
 constexpr int kQscale = 4;
 constexpr uint8_t kMarker = 0xFF, kDht = 0xC4, kSos = 0xDA;
-constexpr int kBoxSize = 8;  // the moving box, in eighths of the height
+constexpr int kBoxSize = 8;       // the moving box, in eighths of the height
+constexpr int kBlocks = 8;        // the scene number's bits along the top
+constexpr int kBlockWidths = 16;  // a block is this fraction of the width
+constexpr uint8_t kBoxLuma = 235, kBitOn = 220, kBitOff = 30;
+// The background: luma rises to the right and downwards, chroma shifts across and down.
+constexpr uint32_t kLumaBase = 40, kLumaAcross = 100, kLumaDown = 60;
+constexpr uint32_t kBlueBase = 96, kRedBase = 160, kChromaSpan = 64;
 
 // Scene `k`: a diagonal gradient, a white box that moves with k, and k in eight blocks.
 void luma(uint32_t w, uint32_t h, int k, uint32_t x, uint32_t y, uint8_t& yv)
 {
     const uint32_t box = h / kBoxSize, boxX = (w - box) * uint32_t(k) / kScenes, boxY = h / 2 - box / 2;
-    const uint32_t block = w / 16;
+    const uint32_t block = w / kBlockWidths;
     if (x >= boxX && x < boxX + box && y >= boxY && y < boxY + box)
-        yv = 235;
-    else if (y < block && x < 8 * block)
-        yv = (k >> (x / block)) & 1 ? 220 : 30;
+        yv = kBoxLuma;
+    else if (y < block && x < kBlocks * block)
+        yv = (k >> (x / block)) & 1 ? kBitOn : kBitOff;
     else
-        yv = uint8_t(40 + (x * 100 / w + y * 60 / h));
+        yv = uint8_t(kLumaBase + x * kLumaAcross / w + y * kLumaDown / h);
 }
 
 void fill422(uint32_t w, uint32_t h, int k, uint8_t* y, int yStride, uint8_t* u, uint8_t* v, int cStride)
@@ -40,8 +46,8 @@ void fill422(uint32_t w, uint32_t h, int k, uint8_t* y, int yStride, uint8_t* u,
         for (uint32_t col = 0; col < w; ++col) {
             luma(w, h, k, col, row, y[row * yStride + col]);
             if (col % 2 == 0) {
-                u[row * cStride + col / 2] = uint8_t(96 + col * 64 / w);
-                v[row * cStride + col / 2] = uint8_t(160 - row * 64 / h);
+                u[row * cStride + col / 2] = uint8_t(kBlueBase + col * kChromaSpan / w);
+                v[row * cStride + col / 2] = uint8_t(kRedBase - row * kChromaSpan / h);
             }
         }
 }

@@ -8,8 +8,9 @@ void applyControlValues(media::FrameSource& source, const std::map<uint32_t, int
 {
     std::vector<uint32_t> integers, modes, retry;
     for (const media::Control& control : source.controls()) {
-        if (!values.count(control.id) || control.type == media::ControlType::Button)
-            continue;
+        auto it = values.find(control.id);
+        if (it == values.end() || it->second == control.value || control.type == media::ControlType::Button)
+            continue;  // nothing to do: an unchanged value is not sent again
         (control.type == media::ControlType::Integer ? integers : modes).push_back(control.id);
     }
     for (uint32_t id : integers)
