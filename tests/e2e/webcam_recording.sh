@@ -2,7 +2,8 @@
 # The real program on the simulated USB webcam (LD_PRELOAD), driven by the keyboard, one
 # simulator profile per run; the file is read back with ffprobe and the camera's own notes in
 # each JPEG ("kelvra-uvc-sim frame=N node=videoN auto_exposure=.. exposure=.. awb=.. wb=..").
-#   webcam1080p  a recording at 1280x720 MJPEG: every frame is the camera's JPEG as it came
+#   webcam1080p  1280x720 MJPEG chosen in the Video Format dialog and recorded: every frame is the
+#                camera's JPEG as it came
 #   unplug       exposure and white balance locked in the Video Source dialog; the camera goes
 #                away during the recording and comes back as /dev/video2 with its defaults: the
 #                frames before stay, recording goes on, every frame keeps the locked exposure
@@ -17,6 +18,8 @@ work=$(mktemp -d)
 trap 'kill -9 ${pid:-0} 2>/dev/null || true; rm -rf "$work"' EXIT
 
 export HOME=$work KELVRA_UVC_SIM_PROFILE=$profile KELVRA_UVC_SIM_FORMAT=MJPG:1280x720@30
+# The first run chooses its format in the Video Format dialog.
+[ "$profile" = webcam1080p ] && unset KELVRA_UVC_SIM_FORMAT
 unset KELVRA_CAPTURE_DRIVERS
 mkdir -p "$work/Videos"
 file=$work/Videos/capture.avi
@@ -68,6 +71,24 @@ lock_exposure_and_white_balance() {
   shot after-dialog
 }
 
+# Focus on REC: 6 tabs to Video Format. The camera starts in YUYV 640x480; the dialog's focus
+# starts on the pixel format: Motion-JPEG below YUYV, then its second size, 1280 x 720, at its
+# first rate, 30 fps.
+choose_mjpeg_720p() {
+  tabs 6
+  xdotool key space
+  timeout 10 xdotool search --sync --onlyvisible --name "^Video Format$" >/dev/null || fail "no Video Format dialog"
+  sleep 0.3
+  xdotool key Down
+  tabs 1; xdotool key Down
+  shot format-dialog
+  xdotool key Return
+  sleep 1
+  xdotool search --onlyvisible --name "^Video Format$" >/dev/null && fail "the Video Format dialog stayed open"
+  xdotool windowfocus --sync "$window"
+  tabs 3                           # Video Format -> Speed Fps
+}
+
 # From Speed Fps: 10 fps, one frame every second, recording.
 record() {
   xdotool key ctrl+a; xdotool type --delay 40 "10"
@@ -110,7 +131,11 @@ export KELVRA_UVC_SIM_UNPLUG_AFTER_MS=8000 KELVRA_UVC_SIM_AWAY_MS=2000
 export KELVRA_UVC_SIM_BURST_FROM_MS=5000 KELVRA_UVC_SIM_BURST_UNTIL_MS=7000
 start_program
 case $profile in
-  webcam1080p|dark)
+  webcam1080p)
+    choose_mjpeg_720p; record; sleep 5.5; stop_and_exit; check_file
+    [ "$frames" -ge 4 ] && [ "$frames" -le 6 ] || fail "expected 5 frames, got $frames"
+    ;;
+  dark)
     tabs 9; record; sleep 5.5; stop_and_exit; check_file
     [ "$frames" -ge 4 ] && [ "$frames" -le 6 ] || fail "expected 5 frames, got $frames"
     ;;
