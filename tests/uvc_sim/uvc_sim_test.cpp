@@ -188,7 +188,8 @@ TEST(Webcam, MjpegPassesThroughTheCompressor)
 }
 
 // Every seventh picture is broken in turn (empty, cut short, a piece lost): an empty buffer is
-// never handed out, the others fail every compressor, and whole pictures pass unchanged.
+// never handed out, the others fail every compressor and the preview's conversion, and whole
+// pictures pass unchanged.
 TEST(Corrupt, DamagedPicturesNeverReachTheFile)
 {
     auto source = openCamera();
@@ -198,6 +199,7 @@ TEST(Corrupt, DamagedPicturesNeverReachTheFile)
     ASSERT_TRUE(Encoder::create(Codec::MotionJpeg, 1280, 720, 90, jpeg));
     ASSERT_TRUE(Encoder::create(Codec::Uncompressed, 1280, 720, 90, raw));
     int good = 0, refused = 0;
+    FrameConverter converter;
     std::vector<uint8_t> packet;
     bool keyframe = false;
     for (int i = 0; i < 45; ++i) {
@@ -213,6 +215,8 @@ TEST(Corrupt, DamagedPicturesNeverReachTheFile)
         } else {
             ++refused;
             EXPECT_NE(st.message.find("camera delivered"), std::string::npos) << st.message;
+            Frame shown;  // nor is it previewed
+            EXPECT_FALSE(converter.convert(frame, PixelFormat::BGRA, shown, 200, 112));
         }
     }
     EXPECT_GE(refused, 3);
