@@ -1,4 +1,5 @@
 #include "device_dialogs.h"
+#include "control_settings.h"
 
 #include "dialog_fit.h"
 
@@ -70,7 +71,9 @@ private:
 
     std::shared_ptr<Device> device_;
     std::map<uint32_t, QWidget*> editors_;
+    std::map<uint32_t, QWidget*> rows_;  // the editor with its value, greyed with its name
     std::map<uint32_t, QLabel*> valueLabels_;
+    QFormLayout* form_ = nullptr;
     std::map<uint32_t, int64_t> original_;
     QLabel* message_;
 };
@@ -81,12 +84,13 @@ VideoSourceDialog::VideoSourceDialog(QWidget* parent, std::shared_ptr<Device> de
     setWindowTitle(QStringLiteral("Video Source"));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(QString::fromStdString(device_->driver().name), this));
-    auto* form = new QFormLayout;
-    const std::vector<media::Control> controls = device_->locked([](media::FrameSource& s) { return s.controls(); });
+    auto* form = form_ = new QFormLayout;
+    const std::vector<media::Control> controls =
+        dialogOrder(device_->locked([](media::FrameSource& s) { return s.controls(); }));
     for (const media::Control& control : controls) {
         if (control.type != media::ControlType::Button)
             original_[control.id] = control.value;
-        QWidget* editor = makeEditor(control);
+        QWidget* editor = rows_[control.id] = makeEditor(control);
         // Check boxes and buttons carry their name themselves.
         const bool named = control.type == media::ControlType::Integer || control.type == media::ControlType::Menu;
         form->addRow(named ? QString::fromStdString(control.name) : QString(), editor);
@@ -175,7 +179,9 @@ void VideoSourceDialog::refresh()
             continue;
         QWidget* editor = it->second;
         const QSignalBlocker block(editor);
-        editor->setEnabled(!control.inactive);
+        rows_[control.id]->setEnabled(!control.inactive);
+        if (QWidget* label = form_->labelForField(rows_[control.id]))
+            label->setEnabled(!control.inactive);
         if (auto* slider = qobject_cast<QSlider*>(editor)) {
             slider->setValue(toInt(control.value));
             valueLabels_[control.id]->setText(QString::number(control.value));
@@ -189,11 +195,11 @@ void VideoSourceDialog::refresh()
 
 void VideoSourceDialog::restoreDefaults()
 {
-    const std::vector<media::Control> controls = device_->locked([](media::FrameSource& s) { return s.controls(); });
-    device_->locked([&](media::FrameSource& s) {
-        for (const media::Control& control : controls)
-            if (control.type != media::ControlType::Button)
-                s.setControl(control.id, control.defaultValue);  // a control the mode disables may refuse
+    device_->locked([](media::FrameSource& s) {
+        std::map<uint32_t, int64_t> defaults;
+        for (const media::Control& control : s.controls())
+            defaults[control.id] = control.defaultValue;
+        applyControlValues(s, defaults);
         return 0;
     });
     message_->clear();
@@ -204,8 +210,7 @@ void VideoSourceDialog::reject()
 {
     // Cancel undoes what was applied live.
     device_->locked([&](media::FrameSource& s) {
-        for (const auto& [id, value] : original_)
-            s.setControl(id, value);
+        applyControlValues(s, original_);
         return 0;
     });
     QDialog::reject();

@@ -206,6 +206,10 @@ Status FrameConverter::Impl::decodeJpeg(const Frame& in)
         picture = av_frame_alloc();
         if (!decoder || !packet || !picture)
             return Status::error(ENOMEM, "Out of memory for the Motion JPEG decoder");
+        // A damaged camera picture fails here, so the preview keeps its last good picture rather
+        // than show the decoder's patched-up one; the failure is ours to report, not its log's.
+        decoder->err_recognition = AV_EF_EXPLODE;
+        decoder->log_level_offset = AV_LOG_DEBUG;
         const int ret = avcodec_open2(decoder, codec, nullptr);
         if (ret < 0) {
             avcodec_free_context(&decoder);

@@ -1,5 +1,6 @@
 // Compressors for the capture file: full frames, Motion JPEG, and FFV1 for lossless.
 #include "convert.h"
+#include "jpeg_check.h"
 
 #include <kelvra/media/encoder.h>
 
@@ -36,6 +37,14 @@ int qscaleFor(int quality)
     return kWorstQscale - (quality - kMinQuality) * (kWorstQscale - kBestQscale) / (kMaxQuality - kMinQuality);
 }
 
+// A camera's JPEG is checked before anything is made of it: a damaged one fails the frame.
+Status checkCameraPicture(JpegCheck& check, const Frame& in)
+{
+    if (in.format != PixelFormat::MJPEG)
+        return Status::ok();
+    return check.check(in.data.data(), in.data.size(), in.width, in.height);
+}
+
 class RawEncoder final : public Encoder {
 public:
     RawEncoder(int width, int height)
@@ -53,6 +62,8 @@ public:
         keyframe = true;
         const int width = format_.width, height = format_.height;
         const size_t stride = size_t(bmpStride(width)), packed = size_t(width) * 3;
+        if (Status st = checkCameraPicture(check_, in); !st)
+            return st;
         if (stride == packed) {  // rows already word-aligned: convert straight into place
             Status st = converter_.convert(in, PixelFormat::BGR24, bgr_, width, height, true);
             if (!st)
@@ -75,6 +86,7 @@ private:
     AviVideoFormat format_;
     FrameConverter converter_;
     Frame bgr_;
+    JpegCheck check_;
 };
 
 // An FFmpeg video encoder fed from our converter, one packet per picture, every one a keyframe.
@@ -101,11 +113,14 @@ private:
     Scaler scaler_;
     AviVideoFormat format_;
     int64_t pts_ = 0;
+    bool jpeg_ = false;
+    JpegCheck check_;
 };
 
 Status AvEncoder::open(Codec codec, int width, int height, int quality)
 {
     const bool jpeg = codec == Codec::MotionJpeg;
+    jpeg_ = jpeg;
     const AVCodec* encoder = avcodec_find_encoder(jpeg ? AV_CODEC_ID_MJPEG : AV_CODEC_ID_FFV1);
     if (!encoder)
         return Status::error(ENOSYS, jpeg ? "This FFmpeg has no Motion JPEG encoder" : "This FFmpeg has no FFV1 encoder");
@@ -153,6 +168,14 @@ Status AvEncoder::open(Codec codec, int width, int height, int quality)
 
 Status AvEncoder::encode(const Frame& in, std::vector<uint8_t>& out, bool& keyframe)
 {
+    if (Status st = checkCameraPicture(check_, in); !st)
+        return st;
+    // A camera's JPEG at the file's size is written as it came: no second compression, no loss.
+    if (jpeg_ && in.format == PixelFormat::MJPEG && in.width == ctx_->width && in.height == ctx_->height) {
+        out.assign(in.data.begin(), in.data.end());
+        keyframe = true;
+        return Status::ok();
+    }
     // MJPEG input is decoded to a raw picture first; raw input goes straight to the scaler.
     const Frame* raw = &in;
     if (in.format == PixelFormat::MJPEG) {

@@ -126,6 +126,58 @@ Status mapBuffers(Stream& s)
     return Status::ok();
 }
 
+// What tells one camera from another across a replug: its name, its driver and its USB port.
+struct Identity {
+    std::string card, driver, busInfo;
+};
+
+std::string fieldText(const uint8_t* field, size_t size)
+{
+    const char* text = reinterpret_cast<const char*>(field);
+    return std::string(text, strnlen(text, size));
+}
+
+Identity identityOf(const v4l2_capability& caps)
+{
+    return {fieldText(caps.card, sizeof caps.card), fieldText(caps.driver, sizeof caps.driver),
+            fieldText(caps.bus_info, sizeof caps.bus_info)};
+}
+
+std::vector<std::string> videoNodes();
+
+// Opens the camera at `node`, or where it came back: a USB camera that was unplugged, or reset
+// by its hub, may come back under another number. The same port is preferred, then the same
+// kind of camera elsewhere. Returns the descriptor and sets `node`, or -1.
+int openSameCamera(const Identity& identity, std::string& node)
+{
+    v4l2_capability caps{};
+    std::string message;
+    int fd = openCaptureDevice(node, caps, message);
+    if (fd >= 0 && identityOf(caps).card == identity.card)
+        return fd;
+    if (fd >= 0)
+        ::close(fd);
+    std::string other;
+    for (const std::string& path : videoNodes()) {
+        if ((fd = openCaptureDevice(path, caps, message)) < 0)
+            continue;
+        const Identity found = identityOf(caps);
+        ::close(fd);
+        if (found.card != identity.card || found.driver != identity.driver)
+            continue;
+        if (found.busInfo == identity.busInfo) {
+            other = path;
+            break;
+        }
+        if (other.empty())
+            other = path;
+    }
+    if (other.empty() || (fd = openCaptureDevice(other, caps, message)) < 0)
+        return -1;
+    node = other;
+    return fd;
+}
+
 class V4l2Source final : public FrameSource {
 public:
     V4l2Source(std::string path, int fd, const v4l2_capability& caps);
@@ -150,14 +202,20 @@ private:
     int readFrame(Stream& stream);  // 0, -EAGAIN, or the error that ended the stream
     std::unique_ptr<Stream> reopen();
     void chooseInitialFormat();
+    void reapplyControls();  // with the lock held, on a device just opened again
 
-    const std::string path_;
+    const std::string path_;  // the camera's name for the program
+    Identity identity_;
     std::string name_;
     std::vector<FormatDescription> formats_;
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     int fd_ = -1;  // replaced by the thread when the device comes back
+    std::string node_;  // where the camera is now: path_, or the node it came back as
+    // The settings made through setControl, in the order made: a camera that lost power comes
+    // back with its defaults, and a time-lapse must keep its locked exposure.
+    std::vector<std::pair<uint32_t, int64_t>> settings_;
     StreamFormat format_;
     bool streaming_ = false, lost_ = false, quit_ = false;
     Frame newest_, spare_;
@@ -168,10 +226,10 @@ private:
     std::thread thread_;
 };
 
-V4l2Source::V4l2Source(std::string path, int fd, const v4l2_capability& caps) : path_(std::move(path)), fd_(fd)
+V4l2Source::V4l2Source(std::string path, int fd, const v4l2_capability& caps)
+    : path_(std::move(path)), identity_(identityOf(caps)), fd_(fd), node_(path_)
 {
-    const char* card = reinterpret_cast<const char*>(caps.card);
-    name_.assign(card, strnlen(card, sizeof caps.card));
+    name_ = identity_.card;
     formats_ = enumerateFormats(fd_, path_);
     chooseInitialFormat();
 }
@@ -250,21 +308,20 @@ SourceState V4l2Source::state() const
 
 Status V4l2Source::startStream(Stream& stream)
 {
-    stream.path = path_;
     std::unique_lock lock(mutex_);
-    if (fd_ < 0) {  // lost earlier while stopped: try the node again
-        v4l2_capability caps{};
-        std::string message;
-        const int fd = openCaptureDevice(path_, caps, message);
+    if (fd_ < 0) {  // lost earlier while stopped: look for the camera again
+        const int fd = openSameCamera(identity_, node_);
         if (fd < 0)
-            return Status::error(kDeviceLost, message);
+            return Status::error(kDeviceLost, "There is no camera at '" + path_ + "' (unplugged?)");
         fd_ = fd;
         lost_ = false;
+        reapplyControls();
     }
+    stream.path = node_;
     stream.fd = fd_;
     stream.format = format_;
     lock.unlock();
-    Status st = applyFormat(stream.fd, path_, stream.format, stream.bytesPerLine);
+    Status st = applyFormat(stream.fd, stream.path, stream.format, stream.bytesPerLine);
     if (st)
         st = mapBuffers(stream);
     if (!st)
@@ -369,16 +426,17 @@ std::unique_ptr<Stream> V4l2Source::reopen()
 {
     std::unique_lock lock(mutex_);
     while (!changed_.wait_for(lock, kReopenInterval, [&] { return quit_; })) {
+        std::string node = node_;
         lock.unlock();
-        v4l2_capability caps{};
-        std::string message;
-        const int fd = openCaptureDevice(path_, caps, message);
+        const int fd = openSameCamera(identity_, node);
         lock.lock();
         if (fd < 0)
             continue;
         if (fd_ >= 0)
             ::close(fd_);
         fd_ = fd;
+        node_ = node;
+        reapplyControls();
         lock.unlock();
         auto stream = std::make_unique<Stream>();
         const Status st = startStream(*stream);
@@ -449,7 +507,7 @@ std::vector<Control> V4l2Source::controls()
     std::lock_guard lock(mutex_);
     if (fd_ < 0)
         return {};
-    return queryControls(fd_, path_);
+    return queryControls(fd_, node_);
 }
 
 Status V4l2Source::setControl(uint32_t id, int64_t value)
@@ -457,7 +515,18 @@ Status V4l2Source::setControl(uint32_t id, int64_t value)
     std::lock_guard lock(mutex_);
     if (fd_ < 0)
         return Status::error(kDeviceLost, "The camera '" + path_ + "' went away");
-    return setDeviceControl(fd_, path_, id, value);
+    Status st = setDeviceControl(fd_, node_, id, value);
+    if (st) {
+        std::erase_if(settings_, [id](const auto& s) { return s.first == id; });
+        settings_.emplace_back(id, value);
+    }
+    return st;
+}
+
+void V4l2Source::reapplyControls()
+{
+    for (const auto& [id, value] : settings_)
+        setDeviceControl(fd_, node_, id, value);  // one the camera refuses now is logged, the rest still apply
 }
 
 // "video12" -> 12; -1 for other names.
@@ -473,6 +542,23 @@ int deviceNumber(const char* name)
         n = n * 10 + (*p - '0');
     }
     return n;
+}
+
+// The /dev/video* nodes, by number.
+std::vector<std::string> videoNodes()
+{
+    std::vector<int> numbers;
+    if (DIR* dir = opendir("/dev")) {
+        while (const dirent* entry = readdir(dir))
+            if (int n = deviceNumber(entry->d_name); n >= 0)
+                numbers.push_back(n);
+        closedir(dir);
+    }
+    std::sort(numbers.begin(), numbers.end());
+    std::vector<std::string> nodes;
+    for (int n : numbers)
+        nodes.push_back("/dev/" + std::string(kDevicePrefix) + std::to_string(n));
+    return nodes;
 }
 
 }  // namespace
@@ -495,18 +581,10 @@ bool describeV4l2Device(const std::string& path, DriverInfo& info)
 
 std::vector<DriverInfo> enumerateV4l2Devices()
 {
-    std::vector<int> numbers;
-    if (DIR* dir = opendir("/dev")) {
-        while (const dirent* entry = readdir(dir))
-            if (int n = deviceNumber(entry->d_name); n >= 0)
-                numbers.push_back(n);
-        closedir(dir);
-    }
-    std::sort(numbers.begin(), numbers.end());
     std::vector<DriverInfo> devices;
-    for (int n : numbers) {
+    for (const std::string& node : videoNodes()) {
         DriverInfo info;
-        if (describeV4l2Device("/dev/" + std::string(kDevicePrefix) + std::to_string(n), info))
+        if (describeV4l2Device(node, info))
             devices.push_back(info);
     }
     return devices;

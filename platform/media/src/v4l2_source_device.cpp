@@ -183,7 +183,7 @@ Status setDeviceControl(int fd, const std::string& path, uint32_t id, int64_t va
         return Status::ok();
     switch (-ret) {
     case ERANGE: return Status::error(ret, "The value " + std::to_string(value) + " is out of the control's range");
-    case EACCES: return Status::error(ret, "The control cannot be changed (read-only)");
+    case EACCES: return Status::error(ret, "The control cannot be changed now: it is read-only, or its automatic mode is on");
     case EBUSY: return Status::error(ret, "The control cannot be changed now");
     case EINVAL: return Status::error(ret, "The camera has no such control or refuses that value");
     default: return Status::error(ret, std::string("The camera refused the setting: ") + std::strerror(-ret));

@@ -14,6 +14,20 @@ const std::pair<int, int> kCommonSizes[] = {{160, 120},  {176, 144},  {320, 240}
                                             {1600, 1200}, {1920, 1080}, {2560, 1440}, {3840, 2160}};
 const uint32_t kCommonRates[] = {1, 5, 10, 15, 20, 25, 30, 50, 60};
 
+// Manual values and the automatic modes that set them while on. V4L2 has no query for this; the
+// driver only flags the value inactive, so the pairs come from the control ids.
+const std::pair<uint32_t, uint32_t> kAutomaticModes[] = {
+    {V4L2_CID_WHITE_BALANCE_TEMPERATURE, V4L2_CID_AUTO_WHITE_BALANCE},
+    {V4L2_CID_RED_BALANCE, V4L2_CID_AUTO_WHITE_BALANCE},
+    {V4L2_CID_BLUE_BALANCE, V4L2_CID_AUTO_WHITE_BALANCE},
+    {V4L2_CID_EXPOSURE_ABSOLUTE, V4L2_CID_EXPOSURE_AUTO},
+    {V4L2_CID_EXPOSURE, V4L2_CID_EXPOSURE_AUTO},
+    {V4L2_CID_GAIN, V4L2_CID_AUTOGAIN},
+    {V4L2_CID_HUE, V4L2_CID_HUE_AUTO},
+    {V4L2_CID_FOCUS_ABSOLUTE, V4L2_CID_FOCUS_AUTO},
+    {V4L2_CID_FOCUS_RELATIVE, V4L2_CID_FOCUS_AUTO},
+};
+
 }  // namespace
 
 std::optional<PixelFormat> pixelFormatOf(uint32_t fourcc)
@@ -71,6 +85,9 @@ std::optional<Control> controlOf(const v4l2_query_ext_ctrl& query, int64_t value
     c.defaultValue = query.default_value;
     c.value = c.type == ControlType::Button ? 0 : value;
     c.menu = menu;
+    for (auto [manual, automatic] : kAutomaticModes)
+        if (manual == query.id)
+            c.automaticId = automatic;
     // Read-only and inactive controls are shown but cannot be changed now.
     c.inactive = query.flags & (V4L2_CTRL_FLAG_INACTIVE | V4L2_CTRL_FLAG_READ_ONLY | V4L2_CTRL_FLAG_GRABBED);
     return c;

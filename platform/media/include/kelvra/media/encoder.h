@@ -30,7 +30,8 @@ public:
     virtual ~Encoder() = default;
     static Status create(Codec codec, int width, int height, int quality, std::unique_ptr<Encoder>& out);
 
-    // Converts as needed and compresses one picture into `out`.
+    // Converts as needed and compresses one picture into `out`. A JPEG from a camera is checked
+    // first and a damaged one fails; Motion JPEG at the picture's own size stores it as it came.
     virtual Status encode(const Frame& in, std::vector<uint8_t>& out, bool& keyframe) = 0;
     virtual const AviVideoFormat& format() const = 0;  // what the AVI headers must say
 };

@@ -50,6 +50,7 @@ struct Control {
     int64_t minimum = 0, maximum = 0, step = 1, defaultValue = 0, value = 0;
     std::vector<ControlMenuItem> menu;
     bool inactive = false;  // the device says it does not apply now (e.g. exposure while auto)
+    uint32_t automaticId = 0;  // the automatic mode that sets this value while it is on (0: none)
 };
 
 enum class SourceState { Stopped, Streaming, Lost };
