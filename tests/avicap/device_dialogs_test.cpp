@@ -115,8 +115,9 @@ TEST_F(DeviceDialogTest, FormatFitsTheOpenFileOrRestartsTheStream)
         EXPECT_LE(message->geometry().right(), dialog.width());
         for (QComboBox* combo : dialog.findChildren<QComboBox*>())
             EXPECT_GE(combo->height(), combo->sizeHint().height()) << combo->objectName().toStdString();
-        if (const char* shots = std::getenv("KELVRA_SHOTS_DIR"))
+        if (const char* shots = std::getenv("KELVRA_SHOTS_DIR")) {
             EXPECT_TRUE(QDir().mkpath(shots) && dialog.grab().save(QDir(shots).filePath("video-format-refused.png")));
+        }
         pt::advanceClock(2000);
         select(dialog, "size", QStringLiteral("640 x 480"));
         select(dialog, "rate", QStringLiteral("10 fps"));

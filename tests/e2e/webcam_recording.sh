@@ -143,7 +143,7 @@ case $profile in
     # The frame steps in the burst fail and are reported; the frames before and after stay.
     tabs 9; record; sleep 5.5
     shot notice
-    xdotool search --onlyvisible --name "^Capture Window$" >/dev/null || fail "no notice of the refused pictures"
+    xdotool search --onlyvisible --name "^Capture (Device|File)$" >/dev/null || fail "no notice of the refused pictures"
     shot notice
     stop_and_exit; check_file
     [ "$frames" -ge 2 ] && [ "$frames" -le 4 ] || fail "expected 1 to 3 of 5 frame steps to fail, got $frames frames"

@@ -258,7 +258,8 @@ TEST_F(UserNumberFields, FiveDigitsShowWholeInTheTemplatesFields)
     const QImage timing = widgetFromHandle(dlg)->grab(pixels(268, 10, 110, 75)).toImage();
     EXPECT_GT(inkIn(timing, item(21)->geometry().translated(-pixels(268, 10, 0, 0).topLeft()).adjusted(3, 3, -3, -3),
                     widgetFromHandle(dlg)->palette().base().color().rgb()), 10);
-    if (const char* shots = std::getenv("KELVRA_SHOTS_DIR"))
+    if (const char* shots = std::getenv("KELVRA_SHOTS_DIR")) {
         EXPECT_TRUE(QDir().mkpath(shots) && timing.scaled(timing.size() * 3).save(QDir(shots).filePath("timing-five-digits.png")));
+    }
 }
 }  // namespace
