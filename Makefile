@@ -56,7 +56,7 @@ fuzz: $(SANITIZE_BUILD)/build.ninja
 	  work=$(SANITIZE_BUILD)/fuzz/corpus-$$t; mkdir -p $$work $(SANITIZE_BUILD)/fuzz/crashes; \
 	  echo "fuzz_$$t: $(FUZZ_SECONDS) s"; \
 	  $(SANITIZER_ENV) $(SANITIZE_BUILD)/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
-	    -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix=$(SANITIZE_BUILD)/fuzz/crashes/$$t- \
+	    -rss_limit_mb=2048 -dict=tests/fuzz/avi.dict -print_final_stats=1 -artifact_prefix=$(SANITIZE_BUILD)/fuzz/crashes/$$t- \
 	    $$work tests/fuzz/seeds tests/fuzz/crashes/$$t 2>&1 | grep -E '^(stat::|INFO: Loaded|Done|==[0-9]+==|SUMMARY|artifact_prefix|Test unit written)|ERROR' ; \
 	  test $${PIPESTATUS[0]} -eq 0 || exit 1; \
 	done
