@@ -15,7 +15,7 @@ program=$1
 sim=$2
 profile=$3
 work=$(mktemp -d)
-trap 'kill -9 ${pid:-0} 2>/dev/null || true; rm -rf "$work"' EXIT
+trap 'if [ -n "${pid:-}" ]; then kill -9 "$pid" 2>/dev/null || true; fi; rm -rf "$work"' EXIT
 
 export HOME=$work KELVRA_UVC_SIM_PROFILE=$profile KELVRA_UVC_SIM_FORMAT=MJPG:1280x720@30
 # The first run chooses its format in the Video Format dialog.
