@@ -203,6 +203,12 @@ private:
     Status lastIndexedEnd(const StdIndex& index, uint64_t& end);
     Status walkTail();
     void unsupported(const std::string& why) { if (p_.unsupported.empty()) p_.unsupported = why; }
+    // A header chunk that claims to run past the list holding it: walking on would read (or,
+    // continuing the file, write) whatever lies beyond.
+    Status overlapping() const
+    {
+        return Status::error(kNotAvi, "'" + file_.path() + "' is an AVI file whose headers are damaged.");
+    }
 
     const AviFile& file_;
     ParsedAvi& p_;
@@ -296,6 +302,8 @@ Status Parser::parseHdrl(uint64_t pos, uint64_t end)
         Status st = readHead(file_, pos, h);
         if (!st)
             return st;
+        if (h.dataEnd() > end)
+            return overlapping();
         if (h.tag == kAvih && h.size >= kAvihSize) {
             uint8_t b[kAvihSize];
             bool complete = false;
@@ -326,6 +334,8 @@ Status Parser::parseStrl(uint64_t pos, uint64_t end)
         Status st = readHead(file_, pos, h);
         if (!st)
             return st;
+        if (h.dataEnd() > end)
+            return overlapping();
         if (h.tag == kStrh && h.size >= kStrhSize) {
             uint8_t b[kStrhSize];
             bool complete = false;
