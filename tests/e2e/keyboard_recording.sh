@@ -8,30 +8,11 @@
 set -euo pipefail
 program=$1
 stamps=$2
-work=$(mktemp -d)
-trap 'if [ -n "${pid:-}" ]; then kill -9 "$pid" 2>/dev/null || true; fi; rm -rf "$work"' EXIT
-
-export HOME=$work KELVRA_CAPTURE_DRIVERS=test
-mkdir -p "$work/Videos"
-file=$work/Videos/capture.avi
-
-if [ -z "${KELVRA_E2E_INNER:-}" ]; then
-  export KELVRA_E2E_INNER=1
-  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
-fi
-
-start_program() {
-  "$program" > "$work/program.log" 2>&1 &
-  pid=$!
-  window=$(timeout 20 xdotool search --sync --onlyvisible --name "Kelvra Time-lapse V1.2" | head -1)
-  [ -n "$window" ] || { echo "the main window did not appear"; cat "$work/program.log"; exit 1; }
-  sleep 0.5
-}
+export KELVRA_CAPTURE_DRIVERS=test
+source "$(dirname "$0")/session.sh"
 
 # Focus starts on REC; the tab order follows the template: 9 tabs to Speed Fps, 2 more to
 # Capture Every, 11 more from there to Exit (each unit button is a tab stop).
-tabs() { for _ in $(seq "$1"); do xdotool key --delay 30 Tab; done; }
-
 type_timing() {
   tabs 9
   xdotool key ctrl+a; xdotool type --delay 40 "10"

@@ -14,20 +14,11 @@ set -euo pipefail
 program=$1
 sim=$2
 profile=$3
-work=$(mktemp -d)
-trap 'if [ -n "${pid:-}" ]; then kill -9 "$pid" 2>/dev/null || true; fi; rm -rf "$work"' EXIT
-
-export HOME=$work KELVRA_UVC_SIM_PROFILE=$profile KELVRA_UVC_SIM_FORMAT=MJPG:1280x720@30
+export KELVRA_UVC_SIM_PROFILE=$profile KELVRA_UVC_SIM_FORMAT=MJPG:1280x720@30
 # The first run chooses its format in the Video Format dialog.
 [ "$profile" = webcam1080p ] && unset KELVRA_UVC_SIM_FORMAT
 unset KELVRA_CAPTURE_DRIVERS
-mkdir -p "$work/Videos"
-file=$work/Videos/capture.avi
-
-if [ -z "${KELVRA_E2E_INNER:-}" ]; then
-  export KELVRA_E2E_INNER=1
-  exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"
-fi
+source "$(dirname "$0")/session.sh"
 
 # The screen as it is, into KELVRA_SHOTS_DIR when that is set.
 shot() {
@@ -37,16 +28,6 @@ shot() {
 }
 
 fail() { echo "$profile: $*"; shot failure; tail -20 "$work/program.log" 2>/dev/null; exit 1; }
-
-start_program() {
-  LD_PRELOAD=$sim "$program" > "$work/program.log" 2>&1 &
-  pid=$!
-  window=$(timeout 20 xdotool search --sync --onlyvisible --name "Kelvra Time-lapse V1.2" | head -1)
-  [ -n "$window" ] || fail "the main window did not appear"
-  sleep 0.5
-}
-
-tabs() { for _ in $(seq "$1"); do xdotool key --delay 30 Tab; done; }
 
 # Focus on REC: 5 tabs to Video Source. In the dialog the focus starts on Brightness; the
 # controls follow in the camera's order, each manual value below its automatic mode; inactive
@@ -129,7 +110,7 @@ check_file() {
 export KELVRA_UVC_SIM_UNPLUG_AFTER_MS=8000 KELVRA_UVC_SIM_AWAY_MS=2000
 # Broken pictures: one in seven, and all of them for two seconds in the middle of the recording.
 export KELVRA_UVC_SIM_BURST_FROM_MS=5000 KELVRA_UVC_SIM_BURST_UNTIL_MS=7000
-start_program
+start_program LD_PRELOAD="$sim"
 case $profile in
   webcam1080p)
     choose_mjpeg_720p; record; sleep 5.5; stop_and_exit; check_file
