@@ -8,10 +8,27 @@ extern "C" {
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
+#include <sys/resource.h>
+
+#include <csignal>
 #include <cstdlib>
 
 namespace avicap_test {
+
+// Runs `during` with files limited to the size `file` has now, as a full disk would.
+void withFullDisk(const std::string& file, const std::function<void()>& during)
+{
+    struct rlimit saved, limited;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    limited = saved;
+    limited.rlim_cur = rlim_t(QFileInfo(QString::fromStdString(file)).size());
+    std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    during();
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+}
 
 bool writeFile(const std::string& path, const QByteArray& bytes)
 {

@@ -35,6 +35,9 @@ public:
     QWidget* widget() const override { return const_cast<ParentWindow*>(this); }
 };
 
+// Runs `during` with files limited to the size `file` has now, as a full disk would.
+void withFullDisk(const std::string& file, const std::function<void()>& during);
+
 inline LRESULT send(HWND hwnd, UINT msg, WPARAM w = 0, LPARAM l = 0) { return SendMessageA(hwnd, msg, w, l); }
 template <typename T>
 LPARAM lp(T* pointer) { return reinterpret_cast<LPARAM>(pointer); }

@@ -9,9 +9,6 @@
 #include <QSlider>
 #include <QTest>
 
-#include <sys/resource.h>
-
-#include <csignal>
 #include <cstdlib>
 
 using namespace avicap_test;
@@ -172,16 +169,11 @@ TEST_F(CaptureFileTest, CompressionChoiceAndDiskFullKeepingEveryWrittenFrame)
     EXPECT_EQ(grab(1), 1);
     // A file-size limit at the current size stands in for a full disk: frames go on into the
     // room the file already has, until that runs out.
-    struct rlimit saved, limited;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    limited = saved;
-    limited.rlim_cur = rlim_t(QFileInfo(QString::fromStdString(file)).size());
-    std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
     int written = 1, refused = 0;
-    for (int i = 0; i < 100 && refused < 3; ++i)
-        send(cap_, WM_CAP_SINGLE_FRAME) ? ++written : ++refused;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+    withFullDisk(file, [&] {
+        for (int i = 0; i < 100 && refused < 3; ++i)
+            send(cap_, WM_CAP_SINGLE_FRAME) ? ++written : ++refused;
+    });
     ASSERT_EQ(refused, 3) << "the limit was never reached";
     EXPECT_EQ(at::reportedErrors(cap_), 1);
     EXPECT_NE(at::lastError(cap_).find("is kept"), std::string::npos);

@@ -6,14 +6,10 @@
 
 #include <QComboBox>
 #include <QDir>
-#include <QFileInfo>
 #include <QImage>
 #include <QRegularExpression>
 #include <QTest>
 
-#include <sys/resource.h>
-
-#include <csignal>
 #include <cstdlib>
 
 using namespace avicap_test;
@@ -36,19 +32,6 @@ std::vector<std::string> journalEvents(const std::string& capture)
         events.push_back(m.captured(1).toStdString());
     }
     return events;
-}
-
-// Runs `during` with files limited to the size `file` has now, as a full disk would.
-void withFullDisk(const std::string& file, const std::function<void()>& during)
-{
-    struct rlimit saved, limited;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    limited = saved;
-    limited.rlim_cur = rlim_t(QFileInfo(QString::fromStdString(file)).size());
-    std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    during();
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
 }
 
 bool startsWith(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
