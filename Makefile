@@ -1,6 +1,7 @@
 # make run: build and start the program.  make test: build and run every test.
 # make bench: build and run the benchmarks.  make sanitize: the memory-safety build (its own
-# folder) runs the media, capture-window and player tests and fuzzes the file readers for a while.
+# folder) runs the media, capture-window and player tests and fuzzes the file readers and the
+# check of camera pictures for a while.
 # make windows: build-win32/kelvra.exe, the 32-bit Windows program, with mingw-w64.
 # make install PREFIX=...: install the built program.  make deb: the Debian package.
 # Each first installs the Debian packages it needs.
@@ -51,13 +52,15 @@ sanitize: deps $(SANITIZE_BUILD)/build.ninja
 # Each fuzz target runs for FUZZ_SECONDS from the seeds; a crash input lands in
 # $(SANITIZE_BUILD)/fuzz/crashes/ (save it under tests/fuzz/crashes/<target>/ once mended).
 fuzz: $(SANITIZE_BUILD)/build.ninja
-	cmake --build $(SANITIZE_BUILD) -j $(JOBS) --target fuzz_avi_reader fuzz_avi_continue
-	@for t in avi_reader avi_continue; do \
+	cmake --build $(SANITIZE_BUILD) -j $(JOBS) --target fuzz_avi_reader fuzz_avi_continue fuzz_jpeg_scan
+	@for t in avi_reader avi_continue jpeg_scan; do \
+	  seeds=tests/fuzz/seeds; dict=tests/fuzz/avi.dict; \
+	  if [ $$t = jpeg_scan ]; then seeds=tests/fuzz/seeds-jpeg; dict=tests/fuzz/jpeg.dict; fi; \
 	  work=$(SANITIZE_BUILD)/fuzz/corpus-$$t; mkdir -p $$work $(SANITIZE_BUILD)/fuzz/crashes; \
 	  echo "fuzz_$$t: $(FUZZ_SECONDS) s"; \
 	  $(SANITIZER_ENV) $(SANITIZE_BUILD)/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
-	    -rss_limit_mb=2048 -dict=tests/fuzz/avi.dict -print_final_stats=1 -artifact_prefix=$(SANITIZE_BUILD)/fuzz/crashes/$$t- \
-	    $$work tests/fuzz/seeds tests/fuzz/crashes/$$t 2>&1 | grep -E '^(stat::|INFO: Loaded|Done|==[0-9]+==|SUMMARY|artifact_prefix|Test unit written)|ERROR' ; \
+	    -rss_limit_mb=2048 -dict=$$dict -print_final_stats=1 -artifact_prefix=$(SANITIZE_BUILD)/fuzz/crashes/$$t- \
+	    $$work $$seeds tests/fuzz/crashes/$$t 2>&1 | grep -E '^(stat::|INFO: Loaded|Done|==[0-9]+==|SUMMARY|artifact_prefix|Test unit written)|ERROR' ; \
 	  test $${PIPESTATUS[0]} -eq 0 || exit 1; \
 	done
 

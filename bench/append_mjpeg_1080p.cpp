@@ -1,5 +1,5 @@
 // A camera's 1080p JPEGs into the capture file: the Motion JPEG compressor passing them through
-// (each one checked by decoding it at an eighth of its size) and the AVI writer appending them,
+// (each one checked by reading every code of its scan) and the AVI writer appending them,
 // against the ffmpeg command copying the very same JPEGs into an AVI (-c:v copy). The JPEGs are
 // made once by ffmpeg from its testsrc2 pattern, 4:2:2 as webcams send them. Each figure is the
 // best of three runs (the synced one runs once: it measures the disk).

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config ninja-build
   qt6-base-dev libgl-dev
   libavcodec-dev libavformat-dev libswscale-dev libavutil-dev
-  ffmpeg
+  ffmpeg libjpeg-turbo-progs
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev valgrind
   xvfb xauth xdotool x11-utils

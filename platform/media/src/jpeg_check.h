@@ -21,18 +21,25 @@ public:
     JpegCheck(const JpegCheck&) = delete;
     JpegCheck& operator=(const JpegCheck&) = delete;
 
-    // OK when `data` starts with SOI, ends with EOI, says it is width x height and decodes
-    // without an error; otherwise a sentence saying what is wrong.
+    // OK when `data` starts with SOI, ends with EOI, says it is width x height and its scan is
+    // whole, or else decodes without an error; otherwise a sentence saying what is wrong.
     Status check(const uint8_t* data, size_t size, int width, int height);
 
-private:
+    // The decoder's verdict alone (at an eighth of the size): OK when it finds no error.
     Status decode(const uint8_t* data, size_t size);
 
+private:
     AVCodecContext* decoder_ = nullptr;
     AVPacket* packet_ = nullptr;
     AVFrame* picture_ = nullptr;
-    std::vector<uint8_t> padded_;  // the decoder may read a little past the end of its input
+    std::vector<uint8_t> padded_;  // the picture for the decoder, which reads a little past its end; or the scan read alone
 };
+
+// True when `data` is a baseline JPEG whose scan holds exactly the blocks its frame header asks
+// for, in codes its tables have, with restart markers in turn and EOI right after; false when it
+// is not so, or is of a kind this reading does not cover (the decoder then decides). `scratch`
+// holds the scan's data meanwhile.
+bool scanIsWhole(const uint8_t* data, size_t size, std::vector<uint8_t>& scratch);
 
 // The picture size a JPEG's frame header gives; false when its markers do not lead to one.
 bool jpegSize(const uint8_t* data, size_t size, int& width, int& height);
