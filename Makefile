@@ -56,11 +56,12 @@ fuzz: $(SANITIZE_BUILD)/build.ninja
 	@for t in avi_reader avi_continue jpeg_scan; do \
 	  seeds=tests/fuzz/seeds; dict=tests/fuzz/avi.dict; \
 	  if [ $$t = jpeg_scan ]; then seeds=tests/fuzz/seeds-jpeg; dict=tests/fuzz/jpeg.dict; fi; \
+	  crashes=tests/fuzz/crashes/$$t; [ -d $$crashes ] || crashes=; \
 	  work=$(SANITIZE_BUILD)/fuzz/corpus-$$t; mkdir -p $$work $(SANITIZE_BUILD)/fuzz/crashes; \
 	  echo "fuzz_$$t: $(FUZZ_SECONDS) s"; \
 	  $(SANITIZER_ENV) $(SANITIZE_BUILD)/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 \
 	    -rss_limit_mb=2048 -dict=$$dict -print_final_stats=1 -artifact_prefix=$(SANITIZE_BUILD)/fuzz/crashes/$$t- \
-	    $$work $$seeds tests/fuzz/crashes/$$t 2>&1 | grep -E '^(stat::|INFO: Loaded|Done|==[0-9]+==|SUMMARY|artifact_prefix|Test unit written)|ERROR' ; \
+	    $$work $$seeds $$crashes 2>&1 | grep -E '^(stat::|INFO: Loaded|Done|==[0-9]+==|SUMMARY|artifact_prefix|Test unit written)|ERROR' ; \
 	  test $${PIPESTATUS[0]} -eq 0 || exit 1; \
 	done
 

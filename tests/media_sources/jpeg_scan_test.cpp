@@ -165,7 +165,7 @@ TEST_F(Pictures, DamagedPicturesDoNotPass)
         pictures.push_back(p);
     std::mt19937 random(20261208);
     JpegCheck check;
-    int tried = 0, passed = 0, decoderFound = 0, scanFound = 0;
+    int tried = 0, decoderFound = 0, scanFound = 0;
     for (const std::vector<uint8_t>& picture : pictures) {
         ASSERT_TRUE(whole(picture));
         const std::vector<std::vector<uint8_t>> variants = damaged(picture, random);
@@ -173,7 +173,6 @@ TEST_F(Pictures, DamagedPicturesDoNotPass)
             const std::vector<uint8_t>& v = variants[i];
             const bool quick = whole(v), decodes = bool(check.decode(v.data(), v.size()));
             ++tried;
-            passed += quick;
             decoderFound += !decodes;
             scanFound += !quick;
             EXPECT_FALSE(quick && !decodes) << "variant " << i << " of a " << picture.size() << "-byte picture";
@@ -184,5 +183,4 @@ TEST_F(Pictures, DamagedPicturesDoNotPass)
     }
     std::printf("%d damaged pictures: %d found by the quick reading, %d by the decoder\n", tried, scanFound,
                 decoderFound);
-    EXPECT_GE(scanFound, decoderFound);
 }
