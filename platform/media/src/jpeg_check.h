@@ -32,7 +32,7 @@ private:
     AVCodecContext* decoder_ = nullptr;
     AVPacket* packet_ = nullptr;
     AVFrame* picture_ = nullptr;
-    std::vector<uint8_t> padded_;  // the picture for the decoder, which reads a little past its end; or the scan read alone
+    std::vector<uint8_t> padded_;  // the decoder's copy of a picture (it reads past the end), or the scan's data
 };
 
 // True when `data` is a baseline JPEG whose scan holds exactly the blocks its frame header asks
