@@ -26,15 +26,14 @@ uint16_t be16(const uint8_t* p)
     return uint16_t(p[0] << 8 | p[1]);
 }
 
-// Where the picture ends: its EOI marker, past the zero bytes some cameras pad buffers with.
-bool endsWithEoi(const uint8_t* data, size_t size)
+}  // namespace
+
+size_t jpegLength(const uint8_t* data, size_t size)
 {
     while (size > 2 && data[size - 1] == 0)
         --size;
-    return size >= 4 && data[size - 2] == kMarker && data[size - 1] == kEoi;
+    return size >= 4 && data[size - 2] == kMarker && data[size - 1] == kEoi ? size : 0;
 }
-
-}  // namespace
 
 bool jpegSize(const uint8_t* data, size_t size, int& width, int& height)
 {
@@ -75,7 +74,7 @@ Status JpegCheck::check(const uint8_t* data, size_t size, int width, int height)
         return Status::error(EINVAL, "The camera delivered a " + std::to_string(w) + "x" + std::to_string(h) +
                                          " picture instead of " + std::to_string(width) + "x" +
                                          std::to_string(height) + ".");
-    if (!endsWithEoi(data, size))
+    if (jpegLength(data, size) == 0)
         return Status::error(EINVAL, "The camera delivered an incomplete picture (cut short).");
     if (scanIsWhole(data, size, padded_))
         return Status::ok();

@@ -41,6 +41,10 @@ private:
 // holds the scan's data meanwhile.
 bool scanIsWhole(const uint8_t* data, size_t size, std::vector<uint8_t>& scratch);
 
+// How long the picture is, up to and with its EOI marker, past the zero bytes some cameras pad
+// buffers with; 0 when it does not end with EOI.
+size_t jpegLength(const uint8_t* data, size_t size);
+
 // The picture size a JPEG's frame header gives; false when its markers do not lead to one.
 bool jpegSize(const uint8_t* data, size_t size, int& width, int& height);
 

@@ -14,7 +14,7 @@ namespace kelvra::media {
 
 namespace {
 
-constexpr uint8_t kMarker = 0xFF, kSoi = 0xD8, kEoi = 0xD9, kSos = 0xDA, kDqt = 0xDB, kDht = 0xC4, kDri = 0xDD;
+constexpr uint8_t kMarker = 0xFF, kSoi = 0xD8, kSos = 0xDA, kDqt = 0xDB, kDht = 0xC4, kDri = 0xDD;
 constexpr uint8_t kSof0 = 0xC0, kSof1 = 0xC1, kRst0 = 0xD0, kApp0 = 0xE0, kApp15 = 0xEF, kCom = 0xFE;
 constexpr int kRstCycle = 8;
 constexpr int kTables = 4;                 // table slots for each of DC and AC
@@ -390,8 +390,8 @@ bool readEntropyData(const Picture& p, const uint8_t* from, const uint8_t* eoi, 
     const uint8_t* base = scratch.data();
     int64_t unit = 0;
     for (size_t i = 0; i < ends.size(); ++i) {
-        const int64_t startBits = i ? int64_t(ends[i - 1]) * 8 : 0, endBits = int64_t(ends[i]) * 8;
-        BitReader r{base + startBits / 8};
+        const int64_t endBits = int64_t(ends[i]) * 8;
+        BitReader r{base + (i ? ends[i - 1] : 0)};
         for (const int64_t last = std::min(units, unit + interval); unit < last; ++unit) {
             for (int c = 0; c < p.components; ++c) {
                 const Component& comp = p.component[c];
@@ -413,10 +413,8 @@ bool readEntropyData(const Picture& p, const uint8_t* from, const uint8_t* eoi, 
 
 bool scanIsWhole(const uint8_t* data, size_t size, std::vector<uint8_t>& scratch)
 {
-    size_t used = size;
-    while (used > 2 && data[used - 1] == 0)
-        --used;
-    if (used < 4 || data[0] != kMarker || data[1] != kSoi || data[used - 2] != kMarker || data[used - 1] != kEoi)
+    const size_t used = jpegLength(data, size);
+    if (used == 0 || data[0] != kMarker || data[1] != kSoi)
         return false;
     Picture p;
     const Huffman* standard = standardTables();
@@ -434,16 +432,18 @@ bool scanIsWhole(const uint8_t* data, size_t size, std::vector<uint8_t>& scratch
         if (marker == kSos)
             return readScan(s, n, p) && readEntropyData(p, s + n, data + used - 2, scratch);
         bool fine = false;
-        if ((marker >= kApp0 && marker <= kApp15) || marker == kCom)
+        if ((marker >= kApp0 && marker <= kApp15) || marker == kCom) {
             fine = true;
-        else if (marker == kDqt)
+        } else if (marker == kDqt) {
             fine = readQuant(s, n, p);
-        else if (marker == kDht)
+        } else if (marker == kDht) {
             fine = readHuffman(s, n, p);
-        else if (marker == kDri)
-            fine = n == 2 && (p.restartInterval = be16(s), true);
-        else if (marker == kSof0 || marker == kSof1)
+        } else if (marker == kDri && n == 2) {
+            p.restartInterval = be16(s);
+            fine = true;
+        } else if (marker == kSof0 || marker == kSof1) {
             fine = readFrame(s, n, p);
+        }
         if (!fine)
             return false;
         at += 2 + length;
