@@ -20,6 +20,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr uint8_t kMarker = 0xFF, kDht = 0xC4, kSos = 0xDA;
+constexpr const char* kNoisyCamera = "-vf noise=alls=40:allf=t -pix_fmt yuvj422p -huffman default -q:v 1";
 
 struct Picture {
     std::string name;
@@ -130,6 +131,8 @@ TEST_F(Pictures, WholePicturesPassTheQuickReading)
 {
     std::vector<Picture> pictures = {
         {"camera 4:2:2, standard tables", withoutHuffmanTables(ffmpeg("1280x720", "-pix_fmt yuvj422p -huffman default"))},
+        {"camera 4:2:2, sensor noise at the finest steps (blocks of all 64 coefficients)",
+         withoutHuffmanTables(ffmpeg("320x240", kNoisyCamera))},
         {"4:2:0, own tables", ffmpeg("333x187", "-pix_fmt yuvj420p")},
         {"4:4:4", ffmpeg("64x48", "-pix_fmt yuvj444p -q:v 2")},
         {"grey", ffmpeg("75x41", "-pix_fmt gray")},
@@ -160,6 +163,9 @@ TEST_F(Pictures, DamagedPicturesDoNotPass)
     std::vector<std::vector<uint8_t>> pictures = {
         withoutHuffmanTables(ffmpeg("640x480", "-pix_fmt yuvj422p -huffman default")),
         ffmpeg("320x240", "-pix_fmt yuvj420p"),
+        // Without tables after one with its own: a decoder kept from one picture to the next
+        // would read it with the last picture's tables.
+        withoutHuffmanTables(ffmpeg("160x120", kNoisyCamera)),
     };
     if (std::vector<uint8_t> p = cjpeg("320x240", "-restart 2 -sample 2x1"); !p.empty())
         pictures.push_back(p);

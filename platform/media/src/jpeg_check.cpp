@@ -83,39 +83,40 @@ Status JpegCheck::check(const uint8_t* data, size_t size, int width, int height)
 
 Status JpegCheck::decode(const uint8_t* data, size_t size)
 {
-    if (!decoder_) {
-        const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MJPEG);
-        if (!codec)
-            return Status::error(ENOSYS, "This FFmpeg has no Motion JPEG decoder");
-        decoder_ = avcodec_alloc_context3(codec);
+    // A new decoder for each picture: the decoder keeps the Huffman tables of the last picture
+    // that had its own, and would read a picture without tables with those.
+    avcodec_free_context(&decoder_);
+    const AVCodec* codec = avcodec_find_decoder(AV_CODEC_ID_MJPEG);
+    if (!codec)
+        return Status::error(ENOSYS, "This FFmpeg has no Motion JPEG decoder");
+    decoder_ = avcodec_alloc_context3(codec);
+    if (!packet_)
         packet_ = av_packet_alloc();
+    if (!picture_)
         picture_ = av_frame_alloc();
-        if (!decoder_ || !packet_ || !picture_)
-            return Status::error(ENOMEM, "Out of memory for the picture check");
-        decoder_->lowres = std::min(kCheckLowres, int(codec->max_lowres));
-        decoder_->err_recognition = AV_EF_EXPLODE | AV_EF_BITSTREAM | AV_EF_BUFFER;
-        decoder_->log_level_offset = kQuietLogOffset;  // the damage is reported in our own words
-        const int ret = avcodec_open2(decoder_, codec, nullptr);
-        if (ret < 0) {
-            avcodec_free_context(&decoder_);
-            return Status::error(ret, "Cannot open the picture check: " + avErrorText(ret));
-        }
+    if (!decoder_ || !packet_ || !picture_)
+        return Status::error(ENOMEM, "Out of memory for the picture check");
+    decoder_->lowres = std::min(kCheckLowres, int(codec->max_lowres));
+    decoder_->err_recognition = AV_EF_EXPLODE | AV_EF_BITSTREAM | AV_EF_BUFFER;
+    decoder_->log_level_offset = kQuietLogOffset;  // the damage is reported in our own words
+    int ret = avcodec_open2(decoder_, codec, nullptr);
+    if (ret < 0) {
+        avcodec_free_context(&decoder_);
+        return Status::error(ret, "Cannot open the picture check: " + avErrorText(ret));
     }
     padded_.assign(size + AV_INPUT_BUFFER_PADDING_SIZE, 0);
     std::copy(data, data + size, padded_.begin());
     packet_->data = padded_.data();
     packet_->size = int(size);
-    int ret = avcodec_send_packet(decoder_, packet_);
+    ret = avcodec_send_packet(decoder_, packet_);
     if (ret >= 0)
         ret = avcodec_receive_frame(decoder_, picture_);
     const bool damaged = ret >= 0 && (picture_->decode_error_flags || (picture_->flags & AV_FRAME_FLAG_CORRUPT));
     av_frame_unref(picture_);
-    if (ret < 0 || damaged) {
-        avcodec_flush_buffers(decoder_);
+    if (ret < 0 || damaged)
         return Status::error(ret < 0 ? ret : -EINVAL,
                              "The camera delivered a damaged picture (" +
                                  (ret < 0 ? avErrorText(ret) : std::string("decoding errors")) + ").");
-    }
     return Status::ok();
 }
 
