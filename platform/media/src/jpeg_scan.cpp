@@ -215,12 +215,14 @@ struct BlockStart {
             uint16_t ended = 0;
             while (!ended) {
                 const Huffman::Entry a = ac.fast[((x << used) & window) >> (kStartBits - kLookBits)];
+                const bool endOfBlock = a.firstAdvance >= kEobAdvance;
                 if (!a.firstBits || used + a.firstBits > kStartBits ||
-                    (a.firstAdvance < kEobAdvance && k + a.firstAdvance > kCoefficients))
+                    (!endOfBlock && k + a.firstAdvance > kCoefficients))
                     break;  // left to the reading of single codes, which refuses a block too long
                 used += a.firstBits;
-                k += a.firstAdvance < kEobAdvance ? a.firstAdvance : 0;
-                if (a.firstAdvance >= kEobAdvance || k == kCoefficients)
+                if (!endOfBlock)
+                    k += a.firstAdvance;
+                if (endOfBlock || k == kCoefficients)
                     ended = kEnded;
             }
             entry[x] = uint16_t(used | k << kPositionShift | ended);
@@ -342,7 +344,6 @@ bool readScan(const uint8_t* s, size_t n, Picture& p)
         c.ac = &p.ac[ac];
         if (!c.dc->defined || !c.ac->defined)
             return false;
-        c.start = nullptr;
         if (c.dc->standard && c.ac->standard)
             c.start = &standardTables().start[dc][ac];
         for (int j = 0; j < i && !c.start; ++j)
