@@ -123,8 +123,39 @@ std::string checkFrames(const Readback& r, size_t baseSize, uint64_t first)
     return {};
 }
 
+std::string chunkChainFault(const std::string& path)
+{
+    const std::vector<uint8_t> f = fileBytes(path);
+    const auto tag = [&](uint64_t at) { return std::string(f.begin() + long(at), f.begin() + long(at) + 4); };
+    const auto end = [&](uint64_t at) {
+        return at + 8 + (uint64_t(f[at + 4]) | uint64_t(f[at + 5]) << 8 | uint64_t(f[at + 6]) << 16 | uint64_t(f[at + 7]) << 24);
+    };
+    const auto where = [](const std::string& what, uint64_t at) { return what + " at " + std::to_string(at); };
+    for (uint64_t riff = 0; riff < f.size();) {
+        if (riff + 12 > f.size() || tag(riff) != "RIFF" || end(riff) > f.size())
+            return where("no whole RIFF", riff);
+        for (uint64_t at = riff + 12; at < end(riff);) {
+            if (at + 8 > end(riff) || end(at) > end(riff))
+                return where("a chunk that runs past its RIFF", at);
+            if (tag(at) == "LIST" && at + 12 <= end(at) && tag(at + 8) == "movi") {
+                for (uint64_t chunk = at + 12; chunk < end(at);) {
+                    const std::string t = chunk + 8 <= end(at) ? tag(chunk) : "";
+                    if ((t != "00dc" && t != "ix00" && t != "JUNK") || end(chunk) > end(at))
+                        return where("no frame, index or JUNK chunk in the movi list", chunk);
+                    chunk = end(chunk) + (end(chunk) & 1);
+                }
+            }
+            at = end(at) + (end(at) & 1);
+        }
+        riff = end(riff) + (end(riff) & 1);
+    }
+    return {};
+}
+
 std::string checkRecording(const std::string& path, uint64_t frames, size_t baseSize)
 {
+    if (std::string fault = chunkChainFault(path); !fault.empty())
+        return "read chunk by chunk: " + fault;
     const Readback r = readAvi(path);
     if (!r.openError.empty() || r.loggedErrors || r.packets.size() != frames || r.headerFrames != int64_t(frames))
         return "expected " + std::to_string(frames) + " frames: " + describe(r);

@@ -62,8 +62,13 @@ std::string describe(const Readback& r);
 // Every packet equals testFrame(first + i); returns a description of the first difference.
 std::string checkFrames(const Readback& r, size_t baseSize, uint64_t first = 0);
 
-// The file opens without a logged error and holds exactly `frames` test frames, in its header
-// and its packets; returns what is wrong, or nothing.
+// Walks the file as a strict RIFF reader does, each chunk at an even offset inside its parent
+// and only frames, indexes and JUNK in a movi list: where that fails, or nothing. FFmpeg's
+// demuxer resynchronises past a broken chunk, so it does not see such faults.
+std::string chunkChainFault(const std::string& path);
+
+// The file reads chunk by chunk, opens without a logged error and holds exactly `frames` test
+// frames, in its header and its packets; returns what is wrong, or nothing.
 std::string checkRecording(const std::string& path, uint64_t frames, size_t baseSize);
 
 std::vector<uint8_t> fileBytes(const std::string& path);

@@ -524,7 +524,7 @@ Status Parser::walkTail()
         }
         if (h.tag == kVideoChunk && h.size > 0 && h.size < kDeltaFrameBit) {
             p_.unindexed.push_back({pos, h.tag, h.size, 0});
-            p_.contentEnd = h.dataEnd();
+            p_.contentEnd = h.end();  // past the pad byte of an odd frame, where the next chunk starts
         } else if (h.tag == kStdIndexChunk) {
             StdIndex index;
             bool valid = false;
