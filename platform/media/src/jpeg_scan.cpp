@@ -100,16 +100,18 @@ struct BitReader {
 // for an AC code followed by a second one that fits as well, the bits and moves of both.
 struct Huffman {
     struct Entry {
-        uint8_t bits = 0;  // 0: the code is longer than kLookBits, or its value does not fit
-        uint8_t advance = 0;
-        uint8_t firstBits = 0, firstAdvance = 0;  // the first code alone
+        uint8_t bits;  // 0: the code is longer than kLookBits, or its value does not fit
+        uint8_t advance;
+        uint8_t firstBits, firstAdvance;  // the first code alone
     };
-    std::array<Entry, 1 << kLookBits> fast{};
+    // Left uninitialised until build(): a picture has room for eight tables and most use two.
+    std::array<Entry, 1 << kLookBits> fast;
+    // For codes the fast entries leave out because their value bits do not fit: the code the
+    // looked-up bits begin with (its length, and its symbol << 8); 0 when the code is longer.
+    std::array<uint16_t, 1 << kLookBits> shortCode;
     int32_t maxCode[kCodeLengths + 1];  // the largest code of each length; -1 when it has none
     int32_t offset[kCodeLengths + 1];   // a code's symbol is symbols[code + offset[length]]
     uint8_t symbols[kMaxSymbols];
-    bool defined = false;
-    bool standard = false;  // one of the standard tables, whose block starts are made once
 
     // False for counts that give more codes than there is room for.
     bool build(const uint8_t* counts, const uint8_t* values, bool dc)
@@ -121,6 +123,7 @@ struct Huffman {
             return false;
         std::memcpy(symbols, values, size_t(total));
         fast.fill({});
+        shortCode.fill(0);
         int32_t code = 0;
         int k = 0;
         for (int length = 1; length <= kCodeLengths; ++length) {
@@ -136,8 +139,6 @@ struct Huffman {
         }
         if (!dc)
             pairUp();
-        defined = true;
-        standard = false;
         return true;
     }
 
@@ -159,28 +160,36 @@ struct Huffman {
     void fill(int32_t code, int length, uint8_t symbol, bool dc)
     {
         const int size = symbol & 0xF, run = symbol >> 4;
-        Entry e;
+        Entry e{};
         if (dc) {
             if (symbol <= kMaxDcCategory && length + symbol <= kLookBits)
-                e = {uint8_t(length + symbol), 0};
+                e = {uint8_t(length + symbol), 0, 0, 0};
         } else if (symbol == kEndOfBlock) {
-            e = {uint8_t(length), kEobAdvance};
+            e = {uint8_t(length), kEobAdvance, 0, 0};
         } else if (symbol == kZeroRun) {
-            e = {uint8_t(length), 16};
+            e = {uint8_t(length), 16, 0, 0};
         } else if (size != 0 && size <= kMaxAcSize && length + size <= kLookBits) {
-            e = {uint8_t(length + size), uint8_t(run + 1)};
+            e = {uint8_t(length + size), uint8_t(run + 1), 0, 0};
         }
         e.firstBits = e.bits;
         e.firstAdvance = e.advance;
         const int spare = kLookBits - length;
-        for (int j = 0; j < 1 << spare; ++j)
+        for (int j = 0; j < 1 << spare; ++j) {
             fast[size_t(code << spare | j)] = e;
+            shortCode[size_t(code << spare | j)] = uint16_t(length | symbol << 8);
+        }
     }
 
     // The next code's symbol, or -1 for bits that are no code of this table.
     int decode(BitReader& r) const
     {
-        for (int length = 1; length <= kCodeLengths; ++length) {
+        const uint16_t s = shortCode[r.peek(kLookBits)];
+        if (s) {
+            r.skip(s & 0xFF);
+            return s >> 8;
+        }
+        // No shorter code begins these bits, so in canonical order the code is longer still.
+        for (int length = kLookBits + 1; length <= kCodeLengths; ++length) {
             const int32_t c = int32_t(r.peek(length));
             if (c <= maxCode[length]) {
                 r.skip(length);
@@ -241,7 +250,9 @@ struct Picture {
     int width = 0, height = 0, components = 0, restartInterval = 0;
     Component component[kMaxComponents];
     bool quant[kTables] = {};
-    Huffman dc[kTables], ac[kTables];
+    const Huffman* dc[kTables] = {};  // a standard table, or the picture's own from ownDc/ownAc
+    const Huffman* ac[kTables] = {};
+    Huffman ownDc[kTables], ownAc[kTables];
     BlockStart start[kMaxComponents];
 };
 
@@ -260,8 +271,6 @@ const StandardTables& standardTables()
         t->dc[1].build(kDcChromaCounts, kDcValues, true);
         t->ac[0].build(kAcLumaCounts, kAcLumaValues, false);
         t->ac[1].build(kAcChromaCounts, kAcChromaValues, false);
-        for (int i = 0; i < kStandardTables; ++i)
-            t->dc[i].standard = t->ac[i].standard = true;
         for (int d = 0; d < kStandardTables; ++d)
             for (int a = 0; a < kStandardTables; ++a)
                 t->start[d][a].build(t->dc[d], t->ac[a]);
@@ -299,9 +308,10 @@ bool readHuffman(const uint8_t* s, size_t n, Picture& p)
         const size_t bytes = 1 + kCodeLengths + total;
         if (kind > 1 || id >= kTables || n < bytes)
             return false;
-        Huffman& table = kind ? p.ac[id] : p.dc[id];
+        Huffman& table = kind ? p.ownAc[id] : p.ownDc[id];
         if (!table.build(s + 1, s + 1 + kCodeLengths, kind == 0))
             return false;
+        (kind ? p.ac : p.dc)[id] = &table;
         s += bytes;
         n -= bytes;
     }
@@ -340,12 +350,15 @@ bool readScan(const uint8_t* s, size_t n, Picture& p)
         const int dc = s[2 + 2 * i] >> 4, ac = s[2 + 2 * i] & 0xF;
         if (s[1 + 2 * i] != c.id || dc >= kTables || ac >= kTables || !p.quant[c.quant])
             return false;
-        c.dc = &p.dc[dc];
-        c.ac = &p.ac[ac];
-        if (!c.dc->defined || !c.ac->defined)
+        c.dc = p.dc[dc];
+        c.ac = p.ac[ac];
+        if (!c.dc || !c.ac)
             return false;
-        if (c.dc->standard && c.ac->standard)
-            c.start = &standardTables().start[dc][ac];
+        const StandardTables& standard = standardTables();
+        for (int d = 0; d < kStandardTables; ++d)
+            for (int a = 0; a < kStandardTables; ++a)
+                if (c.dc == &standard.dc[d] && c.ac == &standard.ac[a])
+                    c.start = &standard.start[d][a];
         for (int j = 0; j < i && !c.start; ++j)
             if (p.component[j].dc == c.dc && p.component[j].ac == c.ac)
                 c.start = p.component[j].start;
@@ -495,8 +508,8 @@ bool scanIsWhole(const uint8_t* data, size_t size, std::vector<uint8_t>& scratch
     Picture p;
     const StandardTables& standard = standardTables();
     for (int i = 0; i < kStandardTables; ++i) {
-        p.dc[i] = standard.dc[i];
-        p.ac[i] = standard.ac[i];
+        p.dc[i] = &standard.dc[i];
+        p.ac[i] = &standard.ac[i];
     }
     for (size_t at = 2; at + 4 <= used && data[at] == kMarker;) {
         const uint8_t marker = data[at + 1];
