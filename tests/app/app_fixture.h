@@ -42,6 +42,7 @@ protected:
     {
         kt::useVirtualClock();
         kt::enableScriptedModals();
+        kelvra::avicap::testing::setDiskRoom(uint64_t(1) << 44);  // no result hangs on this machine's disk
     }
 
     void TearDown() override
@@ -60,6 +61,7 @@ protected:
         kt::clearModalScripts();
         kt::disableScriptedModals();
         kt::useRealClock();
+        kelvra::avicap::testing::setDiskRoom(std::nullopt);
         std::filesystem::remove_all(dir_);
     }
 

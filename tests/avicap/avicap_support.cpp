@@ -70,6 +70,7 @@ void CaptureTest::SetUp()
     pt::useVirtualClock();
     pt::enableScriptedModals();
     at::recordMessages(true);
+    at::setDiskRoom(kDiskRoomBytes);
     parent_ = std::make_unique<ParentWindow>();
     parent_->show();
 }
@@ -82,6 +83,7 @@ void CaptureTest::TearDown()
     pt::disableScriptedModals();
     pt::useRealClock();
     at::recordMessages(false);
+    at::setDiskRoom(std::nullopt);
 }
 
 ReadBack CaptureTest::record(const std::string& name, int frames)

@@ -105,6 +105,10 @@ inline std::vector<uint64_t> seq(uint64_t first, uint64_t last)  // first, first
     return v;
 }
 
+// The free space every disk reports in these tests: weeks of uncompressed frames at one a second,
+// so that only a test's own full-disk stand-in brings the room warnings.
+constexpr uint64_t kDiskRoomBytes = uint64_t(1) << 44;
+
 // Every test: the test driver only, a fresh home folder (so the default capture file lands in a
 // private videos folder), the virtual clock, scripted modals and the message log.
 class CaptureTest : public ::testing::Test {

@@ -68,5 +68,6 @@ private:
 // Bytes a file at `path` can still grow by: the free space of its disk, or less where the
 // process may write no bigger files.
 uint64_t roomForFile(const std::string& path);
+void setDiskRoomOverride(std::optional<uint64_t> bytes);  // the tests' hook; nullopt: the real disk
 
 }  // namespace kelvra::avicap

@@ -1,6 +1,7 @@
 #include <kelvra/avicap/testing.h>
 
 #include "capture_window.h"
+#include "recording_watch.h"
 
 #include <QMessageBox>
 
@@ -133,6 +134,11 @@ void setGrabTimeout(HWND capWindow, std::chrono::milliseconds timeout)
 {
     if (CaptureWindow* w = captureWindow(capWindow))
         w->grabTimeoutOverride = timeout;
+}
+
+void setDiskRoom(std::optional<uint64_t> bytes)
+{
+    setDiskRoomOverride(bytes);
 }
 
 std::string defaultCaptureFile()

@@ -64,6 +64,10 @@ int previewIntervalMs(HWND capWindow);
 // How long WM_CAP_SINGLE_FRAME waits for a frame (tests of a stalled device shorten it).
 void setGrabTimeout(HWND capWindow, std::chrono::milliseconds timeout);
 
+// The free space every disk reports from now on (a file-size limit still applies); nullopt gives
+// back the real disks'. The fixtures set one, so that no test depends on this machine's disk.
+void setDiskRoom(std::optional<uint64_t> bytes);
+
 // Where the window writes when no capture file was set: capture.avi in the videos folder.
 std::string defaultCaptureFile();
 
