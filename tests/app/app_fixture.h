@@ -31,6 +31,7 @@ protected:
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_);
         setenv("XDG_VIDEOS_DIR", dir_.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (dir_ / "config").c_str(), 1);  // the devices' kept settings start afresh
         hInst = GetModuleHandleA(nullptr);
         fcount = 0;
         kelvra::avicap::testing::recordMessages(true);

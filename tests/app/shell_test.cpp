@@ -85,12 +85,24 @@ TEST_F(Keyboard, EnterOnAFieldRecordsEscapePauses)
     EXPECT_EQ(text(EDIT3), "STOP") << "Enter on a push button clicks that button";
 }
 
+// In a home folder of its own, with no videos folder yet, as on a new account.
 class Chooser : public MainWindowTest {
 protected:
     void SetUp() override
     {
         MainWindowTest::SetUp();
+        savedHome_ = getenv("HOME");
+        home_ = std::filesystem::temp_directory_path() / ("kelvra-chooser-home-" + std::to_string(getpid()));
+        std::filesystem::remove_all(home_);
+        std::filesystem::create_directories(home_);
+        setenv("HOME", home_.c_str(), 1);
         open("test");
+    }
+    void TearDown() override
+    {
+        MainWindowTest::TearDown();
+        setenv("HOME", savedHome_.c_str(), 1);
+        std::filesystem::remove_all(home_);
     }
     std::string captureFile()
     {
@@ -98,6 +110,8 @@ protected:
         SendMessageA(CapWndCC, WM_CAP_FILE_GET_CAPTURE_FILEA, sizeof current, (LPARAM)current);
         return current;
     }
+    std::filesystem::path home_;
+    std::string savedHome_;
 };
 
 TEST_F(Chooser, OpensWithThePatternAndVideoFilesAndAddsTheExtension)
@@ -159,17 +173,19 @@ TEST_F(Chooser, RefusedNamesKeepTheChooserOpen)
 }
 
 // The program gives the chooser no folder: it opens where the capture file is, the default one
-// in the videos folder included, and where the chooser is told nothing usable, in the current folder.
+// in the videos folder included (made for it, so that a name typed there can be taken), and where
+// the chooser is told nothing usable, in the home folder, never where the program was started.
 TEST_F(Chooser, OpensInTheCaptureFilesFolder)
 {
     const std::filesystem::path away = dir_ / "away";
     std::filesystem::create_directories(away);
     const std::filesystem::path videos = std::filesystem::path(captureFile()).parent_path();
+    ASSERT_EQ(videos, home_ / "Videos");
+    ASSERT_FALSE(std::filesystem::exists(videos));
     const struct { std::string captureFile; std::filesystem::path opensIn; } rows[] = {
-        // The default, capture.avi in the videos folder, which is made at the first recording.
-        {captureFile(), std::filesystem::is_directory(videos) ? videos : std::filesystem::current_path()},
+        {captureFile(), videos},
         {(away / "week.avi").string(), away},
-        {(dir_ / "gone" / "x.avi").string(), std::filesystem::current_path()},
+        {(dir_ / "gone" / "x.avi").string(), home_},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.captureFile);

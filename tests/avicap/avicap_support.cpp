@@ -84,6 +84,7 @@ void CaptureTest::TearDown()
     pt::useRealClock();
     at::recordMessages(false);
     at::setDiskRoom(std::nullopt);
+    at::setWallClock(std::nullopt);
 }
 
 ReadBack CaptureTest::record(const std::string& name, int frames)

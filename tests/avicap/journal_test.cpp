@@ -114,6 +114,7 @@ TEST_F(CaptureFileTest, JournalAndStatusLineTellTheWholeRun)
     const std::vector<std::string> expected = {
         "Opened '" + file + "' for capture: a new recording, 640x480, Full Frames (Uncompressed).",
         "Closed with 2 frames in the file.",
+        "continues week.avi: 640x480 Full Frames (Uncompressed), 2 frames",
         "Continued '" + file + "': 2 frames already in it, 640x480, Full Frames (Uncompressed).",
         camera + "lost.", gone, gone, camera + "back.",
         "Disk error, frame step not recorded:", "Disk error, frame step not recorded:",
@@ -151,4 +152,35 @@ TEST_F(CaptureFileTest, JournalFailuresNeverStopARecordingAndLinesCatchUp)
     journal.write("four");
     EXPECT_EQ(journal.pendingLines(), 0u);
     EXPECT_EQ(journalEvents(capture), (std::vector<std::string>{"one", "two", "three", "four"}));
+}
+
+// Frames grabbed by hand between timed ones make the pace unknown for a step each time; with the
+// room shrinking steadily the warning comes once and stays, never flickering with the pace.
+TEST_F(CaptureFileTest, RoomWarningHoldsWhileGrabbedFramesMixIntoATimedRecording)
+{
+    pt::scriptModal([](QDialog& dialog, const ModalInfo&) {
+        select(dialog, "codec", codecName(media::Codec::Uncompressed));  // frames of a known size
+        dialog.accept();
+    });
+    ASSERT_TRUE(send(cap_, WM_CAP_DLG_VIDEOCOMPRESSION));
+    const uint64_t frameBytes = 640 * 480 * 3;
+    uint64_t room = frameBytes * 40000;  // half a day at one frame a second
+    at::setDiskRoom(room);
+    const std::string file = path("mixed.avi");
+    startRecording(file);
+    for (int second = 0; second < 20; ++second) {
+        pt::advanceClock(1000);
+        ASSERT_TRUE(send(cap_, WM_CAP_SINGLE_FRAME_OPEN));  // GRAB SINGLE FRAME, as the program sends it
+        ASSERT_TRUE(send(cap_, WM_CAP_SINGLE_FRAME));
+        room -= 2 * frameBytes;
+        at::setDiskRoom(room);
+    }
+    KillTimer(parent_->handle(), 1);
+    EXPECT_NE(at::bannerText(cap_).find("Less than a day"), std::string::npos) << at::bannerText(cap_);
+    ASSERT_TRUE(close());
+    std::vector<std::string> room_lines;
+    for (const std::string& e : journalEvents(file))
+        if (startsWith(e, "Less than a day") || startsWith(e, "More than a day"))
+            room_lines.push_back(e.substr(0, 15));
+    EXPECT_EQ(room_lines, std::vector<std::string>{"Less than a day"});
 }

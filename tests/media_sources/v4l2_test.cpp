@@ -23,7 +23,7 @@ protected:
     void SetUp() override
     {
         fakecam::reset();
-        Status st = openSource({fakecam::kPath, "", ""}, source);
+        Status st = openSource({fakecam::kPath, "", "", "", ""}, source);
         ASSERT_TRUE(st) << st.message;
     }
     std::unique_ptr<FrameSource> source;
@@ -195,7 +195,7 @@ TEST(DriversVariable, ReplacesTheDriverListOrAddsTheTestSource)
     ASSERT_TRUE(openSource(list[0], source));
     EXPECT_NE(dynamic_cast<TestSource*>(source.get()), nullptr);
     // A node that is not a camera is refused with a message.
-    EXPECT_FALSE(openSource({"/dev/null", "null", ""}, source));
+    EXPECT_FALSE(openSource({"/dev/null", "null", "", "", ""}, source));
     unsetenv("KELVRA_CAPTURE_DRIVERS");
     list = installedDrivers();
     ASSERT_FALSE(list.empty());
@@ -267,7 +267,7 @@ TEST_F(FakeCamera, BusyOrLostAndReopenedWhenBack)
 {
     std::unique_ptr<FrameSource> second;
     fakecam::knobs.busy = true;  // another program streams
-    Status st = openSource({fakecam::kPath, "", ""}, second);
+    Status st = openSource({fakecam::kPath, "", "", "", ""}, second);
     EXPECT_FALSE(st);
     EXPECT_NE(st.message.find("in use"), std::string::npos) << st.message;
     fakecam::knobs.busy = false;
@@ -281,7 +281,7 @@ TEST_F(FakeCamera, BusyOrLostAndReopenedWhenBack)
     EXPECT_FALSE(source->latestFrame(f, 0));
     EXPECT_TRUE(source->controls().empty());
     EXPECT_EQ(source->setControl(V4L2_CID_BRIGHTNESS, 1).code, kDeviceLost);
-    st = openSource({fakecam::kPath, "", ""}, second);
+    st = openSource({fakecam::kPath, "", "", "", ""}, second);
     EXPECT_FALSE(st);
     EXPECT_NE(st.message.find(fakecam::kPath), std::string::npos) << st.message;
     EXPECT_FALSE(second);

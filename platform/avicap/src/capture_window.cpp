@@ -14,6 +14,7 @@
 #include <QStandardPaths>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -95,7 +96,7 @@ std::string deviceFailureText(const Device& device, const media::Status& status)
     if (status.code == media::kTimedOut)
         return "The capture device '" + device.driver().name +
                "' delivered no picture in time; frame steps are skipped while it stays silent.";
-    return "The capture device '" + device.driver().name + "' failed: " + status.message;
+    return "The capture device '" + device.driver().name + "' failed: " + sentence(status.message);
 }
 
 }  // namespace
@@ -133,6 +134,7 @@ CaptureWindow::~CaptureWindow()
         const uint64_t frames = file_->frames();
         finishWatch(file_->close(), frames);
     }
+    endStepsWithoutFile();
 }
 
 LRESULT CaptureWindow::message(UINT msg, WPARAM wParam, LPARAM lParam)
@@ -215,6 +217,7 @@ LRESULT CaptureWindow::driverConnect(WPARAM index)
     // Like Windows, a window that already has a driver gives it up for the new one.
     preview_->setDevice(device);
     device_ = std::move(device);
+    loadDeviceSettings();
     devicePeriodChanged();
     preview_->setEnabled(previewOn_);
     picture_ = QImage();
@@ -260,9 +263,12 @@ LRESULT CaptureWindow::setCaptureFile(LPARAM lParam)
                                    "' is open for capture. Stop the recording, then choose the file again.");
         return FALSE;
     }
+    endStepsWithoutFile();  // told in the journal of the file they were meant for
+    openFailure_.reset();
     captureFile_ = path;  // the window's own copy; the caller's buffer may go
     platform::setCurrentCaptureFile(captureFile_);
     clear(Topic::FileName);
+    continueRecording();
     return TRUE;
 }
 
@@ -310,7 +316,7 @@ LRESULT CaptureWindow::setSequenceSetup(WPARAM size, LPARAM lParam)
         media::Status status = file_->setMicroSecPerFrame(next.dwRequestMicroSecPerFrame);
         if (!status)
             raise(Topic::File, "The new frame rate could not be written into '" + file_->path() + "': " +
-                                   status.message);
+                                   sentence(status.message));
     }
     parms_ = next;
     return result;
@@ -330,8 +336,10 @@ LRESULT CaptureWindow::singleFrameOpen()
         watch_->reopened(stepClockMs());  // REC or RESUME may bring another interval
         return TRUE;  // already open: it stays open, frames go on into it
     }
-    if (!device_)
+    if (!device_) {
+        openFailed(media::Status::error(ENODEV, "No capture device is connected."));
         return FALSE;
+    }
     const media::StreamFormat format = device_->locked([](media::FrameSource& s) { return s.format(); });
     if (captureFile_ == defaultCaptureFilePath())
         QDir().mkpath(QFileInfo(QString::fromLocal8Bit(captureFile_.c_str())).absolutePath());
@@ -342,8 +350,15 @@ LRESULT CaptureWindow::singleFrameOpen()
     if (!status) {
         raise(Topic::File, openFailureText(status, format),
               status.code == media::kFormatMismatch ? "Video Format" : nullptr);
+        openFailed(status);
         return FALSE;
     }
+    endStepsWithoutFile();
+    if (idleJournal_)
+        idleJournal_->flush();  // lines from before the folder was there
+    idleJournal_.reset();
+    openFailure_.reset();
+    continueNote_.clear();
     file_ = std::move(file);
     startWatch();
     clear(Topic::File);
@@ -352,14 +367,15 @@ LRESULT CaptureWindow::singleFrameOpen()
 
 LRESULT CaptureWindow::singleFrame()
 {
-    if (!file_) {
-        ++stepsWithoutFile_;  // the program counts it as a frame: the status line says it is not
-        update();
+    if (!file_ && !retryOpen()) {
+        stepWithoutFile();
         return FALSE;
     }
     watch_->stepBegins(stepClockMs());
     if (!device_)
         return FALSE;  // not while a file is open: disconnecting closes it
+    if (outsideCaptureHours())
+        return FALSE;
     const std::chrono::milliseconds timeout = grabTimeoutOverride.value_or(device_->grabTimeout());
     media::Frame frame;
     media::Status status = device_->locked([&](media::FrameSource& s) { return s.grabFresh(frame, timeout); });
@@ -374,7 +390,7 @@ LRESULT CaptureWindow::singleFrame()
     const bool otherSize = frame.width != file_->width() || frame.height != file_->height();
     status = file_->append(frame);
     if (!status) {
-        raise(Topic::File, "A frame could not be recorded: " + status.message + " Every frame already in '" +
+        raise(Topic::File, "A frame could not be recorded: " + sentence(status.message) + " Every frame already in '" +
                                file_->path() + "' is kept.", otherSize ? "Video Format" : nullptr);
         watch_->diskError(status.message);
         return FALSE;
@@ -386,15 +402,18 @@ LRESULT CaptureWindow::singleFrame()
 
 LRESULT CaptureWindow::singleFrameClose()
 {
-    if (!file_)
+    if (!file_) {
+        endStepsWithoutFile();
+        openFailure_.reset();  // stopped: nothing is waiting for the file any more
         return FALSE;
+    }
     const std::string path = file_->path();
     const uint64_t frames = file_->frames();
     media::Status status = file_->close();
     file_.reset();
     finishWatch(status, frames);
     if (!status) {
-        raise(Topic::File, "'" + path + "' could not be finished: " + status.message);
+        raise(Topic::File, "'" + path + "' could not be finished: " + sentence(status.message));
         return FALSE;
     }
     clear(Topic::File);
@@ -412,7 +431,10 @@ LRESULT CaptureWindow::videoSourceDialog()
 {
     if (!device_)
         return reportNoDriver("Video Source");
+    QPointer<CaptureWindow> self(this);  // a tick inside the dialog may close the window
     runVideoSourceDialog(this, device_);
+    if (self && self->device_)
+        self->deviceSettingsChanged();
     return TRUE;
 }
 
@@ -424,8 +446,10 @@ LRESULT CaptureWindow::videoFormatDialog()
     runVideoFormatDialog(this, device_, [self](const media::StreamFormat& format) {
         return self ? self->formatRefusal(format) : std::string();
     });
-    if (self && self->device_)
+    if (self && self->device_) {
         self->devicePeriodChanged();
+        self->deviceSettingsChanged();
+    }
     return TRUE;
 }
 
@@ -433,7 +457,14 @@ LRESULT CaptureWindow::compressionDialog()
 {
     if (!device_)
         return reportNoDriver("Video Compression");
-    runCompressionDialog(this, compression_, file_ != nullptr);
+    QPointer<CaptureWindow> self(this);
+    Compression choice = compression_;
+    runCompressionDialog(this, choice, file_ != nullptr);
+    if (self) {
+        self->compression_ = choice;
+        if (self->device_)
+            self->deviceSettingsChanged();
+    }
     return TRUE;
 }
 
@@ -454,7 +485,7 @@ std::string CaptureWindow::openFailureText(const media::Status& status, const me
         return "'" + path + "' was not opened for capture: it exists and is not a recording that can be "
                "continued. It is left as it is; choose another capture file. Frame steps are not recorded until then.";
     if (status.code != media::kFormatMismatch)
-        return "The capture file cannot be opened: " + status.message + " Frame steps are not recorded until it can.";
+        return "The capture file cannot be opened: " + sentence(status.message) + " Frame steps are not recorded until it can.";
     media::AviFileInfo held;
     const std::string holds = media::probeAvi(path, held)
                                   ? streamText(held.format.width, std::abs(held.format.height), compressionName(held.format))
@@ -470,15 +501,19 @@ void CaptureWindow::raise(Topic topic, const std::string& text, const char* capt
     if (!problems_.raise(topic, text))
         return;  // the same problem goes on: it was reported when it began
     showNotice(text, QString::fromLatin1(caption ? caption : noticeCaption(topic)));
+    noticeTopic_ = topic;
     update();
 }
 
 void CaptureWindow::clear(Topic topic)
 {
-    // The notice stays until the user closes it: it tells what happened. The banner tells what
-    // is wrong now.
-    if (problems_.clear(topic))
-        update();
+    // A notice of a problem that is over would tell of trouble that is gone: it goes with it (the
+    // journal keeps what happened). The banner tells what is wrong now.
+    if (!problems_.clear(topic))
+        return;
+    if (notice_ && noticeTopic_ == topic)
+        notice_->hide();
+    update();
 }
 
 void CaptureWindow::showNotice(const std::string& text, const QString& caption)

@@ -18,6 +18,7 @@
 
 #include "capture_file.h"
 #include "device.h"
+#include "device_settings.h"
 #include "preview_thread.h"
 #include "problems.h"
 #include "recording_watch.h"
@@ -69,6 +70,9 @@ public:
     // The status line over the preview, one line per row; empty when it shows nothing.
     std::string statusText() const;
     std::string journalPath() const { return watch_ ? watch_->journalPath() : std::string(); }
+    // When frame steps record, kept with the device's settings (capture_window_steps.cpp).
+    const CaptureHours& captureHours() const { return settings_.hours; }
+    void setCaptureHours(const CaptureHours& hours);
     std::optional<std::chrono::milliseconds> grabTimeoutOverride;
 
 protected:
@@ -112,6 +116,18 @@ private:
     void finishWatch(const media::Status& closing, uint64_t frames);
     void paintStatusLine(QPainter& painter);
 
+    // Steps without a file, a chosen earlier recording, the device's kept settings and the
+    // capture hours (capture_window_steps.cpp).
+    void openFailed(const media::Status& status);
+    bool retryOpen();
+    void stepWithoutFile();
+    void endStepsWithoutFile();
+    Journal& idleJournal();
+    void continueRecording();
+    void loadDeviceSettings();
+    void deviceSettingsChanged();
+    bool outsideCaptureHours();
+
     int id_;
     CAPTUREPARMS parms_;
     std::string captureFile_;
@@ -121,12 +137,18 @@ private:
     std::unique_ptr<CaptureFile> file_;
     Problems problems_;
     QPointer<QMessageBox> notice_;
+    Topic noticeTopic_ = Topic::Count;  // the problem the notice tells of
     QImage picture_;
     uint64_t picturesShown_ = 0;
     std::unique_ptr<PreviewThread> preview_;
     std::unique_ptr<RecordingWatch> watch_;
     QTimer* statusTimer_ = nullptr;
     uint64_t stepsWithoutFile_ = 0;  // frame steps since the last open that found no file to go into
+    std::optional<media::Status> openFailure_;  // why the last open failed, while no file is open
+    std::unique_ptr<Journal> idleJournal_;      // the capture file's journal while it is not open
+    std::string continueNote_;                  // the chosen file is an earlier recording: what it holds
+    DeviceSettings settings_;
+    std::optional<int64_t> outsideHoursUntil_;  // steps fall outside the capture hours until then
 };
 
 }  // namespace kelvra::avicap

@@ -92,6 +92,7 @@ void CaptureWindow::watchStepFailed(const media::Status& status, const std::stri
 
 void CaptureWindow::finishWatch(const media::Status& closing, uint64_t frames)
 {
+    outsideHoursUntil_.reset();
     if (!watch_)
         return;
     watch_->closed(frames, closing ? std::string() : closing.message);
@@ -107,10 +108,12 @@ void CaptureWindow::finishWatch(const media::Status& closing, uint64_t frames)
 std::string CaptureWindow::statusText() const
 {
     if (!file_ || !watch_) {
-        if (stepsWithoutFile_ == 0)
-            return std::string();
-        return "Not recording: " + groupedNumber(stepsWithoutFile_) +
-               (stepsWithoutFile_ == 1 ? " frame step" : " frame steps") + " found no open capture file.";
+        std::string rows = continueNote_;
+        if (stepsWithoutFile_ > 0)
+            rows += (rows.empty() ? "" : "\n") + ("Not recording: " + groupedNumber(stepsWithoutFile_) +
+                                                   (stepsWithoutFile_ == 1 ? " frame step" : " frame steps") +
+                                                   " found no open capture file.");
+        return rows;
     }
     const QFileInfo info(QString::fromLocal8Bit(file_->path().c_str()));
     const std::string where = QDir(shownFolder(info.absolutePath())).filePath(info.fileName()).toLocal8Bit().toStdString();
@@ -118,7 +121,10 @@ std::string CaptureWindow::statusText() const
     std::string count = groupedNumber(frames) + (frames == 1 ? " frame" : " frames");
     const std::optional<uint64_t> since = watch_->msSinceLastFrame(stepClockMs());
     count += since ? ", last " + shortDuration(*since) + " ago" : ", none taken yet";
-    return "REC " + where + "\n" + count + "\n" + watch_->forecastLine();
+    std::string rows = "REC " + where + "\n" + count + "\n" + watch_->forecastLine();
+    if (outsideHoursUntil_)
+        rows += "\noutside capture hours until " + localClockText(*outsideHoursUntil_, wallClockSeconds());
+    return rows;
 }
 
 void CaptureWindow::paintStatusLine(QPainter& painter)

@@ -21,10 +21,10 @@ public:
     void write(const std::string& event);
     const std::string& path() const { return path_; }
     size_t pendingLines() const { return pending_.size(); }
-
-private:
+    // Writes the lines waiting for room (or for the folder); true when none is left waiting.
     bool flush();
 
+private:
     static constexpr size_t kMaxPending = 1000;  // beyond this the oldest waiting lines are dropped
 
     std::string path_;

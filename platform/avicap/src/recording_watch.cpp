@@ -133,7 +133,7 @@ void RecordingWatch::stepFailed(const std::string& why)
 
 void RecordingWatch::diskError(const std::string& what)
 {
-    journal_.write("Disk error, frame step not recorded: " + what);
+    journal_.write("Disk error, frame step not recorded: " + sentence(what));
 }
 
 RecordingWatch::StepNews RecordingWatch::framed(uint64_t digest, uint64_t bytes, uint64_t framesInFile)
@@ -153,7 +153,12 @@ RecordingWatch::StepNews RecordingWatch::framed(uint64_t digest, uint64_t bytes,
     lastFrameMs_ = pace_.lastStepMs();
     roomBytes_ = roomForFile(capturePath_);
     const std::optional<Forecast> forecast = currentForecast();
-    const bool low = forecast && forecast->ms && *forecast->ms < kLowRoomMs;
+    // A pace not yet learned again (after a grabbed frame or RESUME) says nothing new about the
+    // room, and a room that only looks longer at a slower pace is not room made: the warning ends
+    // once well over a day fits, so that a pace going back and forth cannot make it flicker.
+    bool low = lowRoom_;
+    if (forecast && forecast->ms)
+        low = *forecast->ms < (lowRoom_ ? kRoomAgainMs : kLowRoomMs);
     news.lowRoomBegan = low && !lowRoom_;
     news.lowRoomEnded = !low && lowRoom_;
     lowRoom_ = low;
@@ -186,7 +191,7 @@ void RecordingWatch::closed(uint64_t framesInFile, const std::string& failure)
     if (failure.empty())
         journal_.write("Closed with " + frames(framesInFile) + " in the file.");
     else
-        journal_.write("Disk error at closing: " + failure + " " + frames(framesInFile) + " in the file.");
+        journal_.write("Disk error at closing: " + sentence(failure) + " " + frames(framesInFile) + " in the file.");
 }
 
 std::optional<Forecast> RecordingWatch::currentForecast() const

@@ -1,6 +1,7 @@
 #include "run_watch.h"
 
 #include <algorithm>
+#include <cstring>
 #include <string_view>
 
 namespace kelvra::avicap {
@@ -27,6 +28,15 @@ std::string groupedNumber(uint64_t n)
     for (int at = int(digits.size()) - kGroupDigits; at > 0; at -= kGroupDigits)
         digits.insert(size_t(at), ",");
     return digits;
+}
+
+std::string sentence(const std::string& text)
+{
+    const size_t end = text.find_last_not_of(" \n");
+    if (end == std::string::npos)
+        return std::string();
+    const std::string trimmed = text.substr(0, end + 1);
+    return std::strchr(".!?", trimmed.back()) ? trimmed : trimmed + ".";
 }
 
 std::string shortDuration(uint64_t ms)

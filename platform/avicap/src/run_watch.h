@@ -13,10 +13,15 @@ namespace kelvra::avicap {
 
 constexpr uint64_t kLateStepMs = 1000;       // a step later than the pace by more than this is journalled
 constexpr uint64_t kLowRoomMs = 86400000;    // under a day of room left is warned about
+constexpr uint64_t kRoomAgainMs = kLowRoomMs * 3 / 2;  // ... until a day and a half fits again
 constexpr uint32_t kFrozenPictures = 10;     // this many identical pictures in a row: a frozen camera
 
 // 41200 -> "41,200".
 std::string groupedNumber(uint64_t n);
+
+// A system message as a sentence of its own: "No space left on device." (its full stop added
+// where it has none), so that the next sentence does not run into it.
+std::string sentence(const std::string& text);
 
 // A length in its two largest units, rounded down: "12 s", "3 min", "2 h 5 min", "4 days 18 h";
 // from ten days on in days alone.

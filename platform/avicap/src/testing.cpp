@@ -1,6 +1,8 @@
 #include <kelvra/avicap/testing.h>
 
 #include "capture_window.h"
+#include "capture_hours.h"
+#include "device_settings.h"
 #include "recording_watch.h"
 
 #include <QMessageBox>
@@ -139,6 +141,31 @@ void setGrabTimeout(HWND capWindow, std::chrono::milliseconds timeout)
 void setDiskRoom(std::optional<uint64_t> bytes)
 {
     setDiskRoomOverride(bytes);
+}
+
+void setWallClock(std::optional<int64_t> epochAtVirtualZero)
+{
+    setWallClockBase(epochAtVirtualZero);
+}
+
+Hours captureHours(HWND capWindow)
+{
+    CaptureWindow* w = captureWindow(capWindow);
+    if (!w)
+        return {};
+    const CaptureHours& h = w->captureHours();
+    return {int(h.mode), h.fromMinute, h.toMinute, h.latitude, h.longitude};
+}
+
+void setCaptureHours(HWND capWindow, const Hours& h)
+{
+    if (CaptureWindow* w = captureWindow(capWindow))
+        w->setCaptureHours({CaptureHours::Mode(h.mode), h.fromMinute, h.toMinute, h.latitude, h.longitude});
+}
+
+std::string deviceSettingsPath()
+{
+    return DeviceSettingsStore::path();
 }
 
 std::string defaultCaptureFile()

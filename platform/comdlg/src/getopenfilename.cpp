@@ -12,6 +12,7 @@
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QStringList>
 
 #include <cstring>
@@ -50,8 +51,17 @@ bool hasWildcard(const QString& name)
     return name.contains('*') || name.contains('?');
 }
 
+// The user's videos folder, where recordings go by default.
+QString videosFolder()
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+    return folder.isEmpty() ? QDir::homePath() + QStringLiteral("/Videos") : folder;
+}
+
 // With no folder given the chooser starts where the name's own folder is, else in the folder of
-// the file being recorded into (where the user's recordings are), else in the current one.
+// the file being recorded into (where the user's recordings are; the videos folder is made when it
+// is that one and missing, so that a name typed into it can be taken), else in the home folder:
+// never where the program happened to be started.
 QString startFolder(const OPENFILENAMEA& ofn)
 {
     if (ofn.lpstrInitialDir && ofn.lpstrInitialDir[0])
@@ -63,12 +73,16 @@ QString startFolder(const OPENFILENAMEA& ofn)
             candidates << QFileInfo(name).absolutePath();
     }
     const std::string capture = kelvra::platform::currentCaptureFile();
-    if (!capture.empty())
-        candidates << QFileInfo(QString::fromLocal8Bit(capture.c_str())).absolutePath();
+    if (!capture.empty()) {
+        const QString folder = QFileInfo(QString::fromLocal8Bit(capture.c_str())).absolutePath();
+        if (QDir(folder) == QDir(videosFolder()))
+            QDir().mkpath(folder);
+        candidates << folder;
+    }
     for (const QString& folder : candidates)
         if (QFileInfo(folder).isDir())
             return folder;
-    return QDir::currentPath();
+    return QDir::homePath();
 }
 
 class Chooser : public QFileDialog, public kelvra::platform::Window {

@@ -24,7 +24,7 @@ std::string trimmed(const std::string& s)
 
 DriverInfo testDriver()
 {
-    return {kTestDriverId, kTestDriverName, "1.0"};
+    return {kTestDriverId, kTestDriverName, "1.0", "built-in", "built-in"};
 }
 
 }  // namespace
@@ -51,7 +51,7 @@ std::vector<DriverInfo> installedDrivers()
         // A listed device that is not there now is still listed: opening it says why it fails.
         DriverInfo info;
         if (!describeV4l2Device(entry, info))
-            info = {entry, entry, ""};
+            info = {entry, entry, "", "", ""};
         drivers.push_back(info);
     }
     return drivers;

@@ -574,7 +574,10 @@ bool describeV4l2Device(const std::string& path, DriverInfo& info)
     const char* driver = reinterpret_cast<const char*>(caps.driver);
     info.id = path;
     info.name.assign(card, strnlen(card, sizeof caps.card));
-    info.version = std::string(driver, strnlen(driver, sizeof caps.driver)) + " " + capabilityVersion(caps.version);
+    info.driverName.assign(driver, strnlen(driver, sizeof caps.driver));
+    info.version = info.driverName + " " + capabilityVersion(caps.version);
+    const char* port = reinterpret_cast<const char*>(caps.bus_info);
+    info.port.assign(port, strnlen(port, sizeof caps.bus_info));
     ::close(fd);
     return true;
 }

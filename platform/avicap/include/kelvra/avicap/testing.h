@@ -68,6 +68,19 @@ void setGrabTimeout(HWND capWindow, std::chrono::milliseconds timeout);
 // back the real disks'. The fixtures set one, so that no test depends on this machine's disk.
 void setDiskRoom(std::optional<uint64_t> bytes);
 
+// Capture hours judged on a wall clock that starts at `epochAtVirtualZero` and moves with the
+// virtual clock (nullopt: the system's clock). Modes: 0 always, 1 between, 2 daylight.
+void setWallClock(std::optional<int64_t> epochAtVirtualZero);
+struct Hours {
+    int mode = 0;
+    int fromMinute = 0, toMinute = 0;
+    double latitude = 0, longitude = 0;
+};
+Hours captureHours(HWND capWindow);
+void setCaptureHours(HWND capWindow, const Hours& hours);
+// Where the platform keeps each device's settings.
+std::string deviceSettingsPath();
+
 // Where the window writes when no capture file was set: capture.avi in the videos folder.
 std::string defaultCaptureFile();
 

@@ -82,6 +82,8 @@ struct DriverInfo {
     std::string id;    // device path ("/dev/video0") or "test"
     std::string name;  // what the device calls itself
     std::string version;
+    std::string driverName;  // the kernel driver ("uvcvideo"); with name and port, which device it is
+    std::string port;        // where it is plugged in ("usb-0000:00:14.0-2")
 };
 
 // The installed capture drivers, in order: V4L2 devices that can capture, then the test source.
