@@ -9,6 +9,8 @@
 #                frames before stay, recording goes on, every frame keeps the locked exposure
 #   corrupt      broken camera pictures are refused: the file holds only whole JPEGs
 #   dark         the camera slows to 2 fps in the dark; one frame a second is still recorded
+#   continue     1280x720 MJPEG recorded, the program ended; started again with a device that kept
+#                nothing, the same file chosen: it says it continues, REC adds to it at its size
 # Usage: webcam_recording.sh kelvra libkelvra_uvc_sim.so profile
 set -euo pipefail
 program=$1
@@ -16,7 +18,7 @@ sim=$2
 profile=$3
 export KELVRA_UVC_SIM_PROFILE=$profile KELVRA_UVC_SIM_FORMAT=MJPG:1280x720@30
 # The first run chooses its format in the Video Format dialog.
-[ "$profile" = webcam1080p ] && unset KELVRA_UVC_SIM_FORMAT
+[ "$profile" = webcam1080p ] || [ "$profile" = continue ] && unset KELVRA_UVC_SIM_FORMAT
 unset KELVRA_CAPTURE_DRIVERS
 source "$(dirname "$0")/session.sh"
 
@@ -137,6 +139,30 @@ case $profile in
     [ "$before" -ge 2 ] && [ "$after" -ge 2 ] || fail "expected frames from both sides of the camera's absence"
     [ "$(notes | grep -vc 'auto_exposure=1 exposure=3 awb=0 wb=6500')" = 0 ] || {
       notes; fail "a frame without the locked exposure and white balance"; }
+    ;;
+  continue)
+    choose_mjpeg_720p; record; sleep 3.5; stop_and_exit
+    first=$(frames_of)
+    [ "$first" -ge 2 ] || fail "the first run recorded $first frames"
+    rm -f "$HOME/.config/kelvra/devices.json"  # only the file itself tells how it was made
+    start_program LD_PRELOAD="$sim"
+    tabs 17; xdotool key space               # REC -> CaptureFile
+    timeout 10 xdotool search --sync --onlyvisible --name "^Create Capture File$" >/dev/null || fail "no file chooser"
+    sleep 0.3
+    xdotool key ctrl+a; xdotool type --delay 20 "$file"; xdotool key Return
+    sleep 1
+    grep -q "continues capture.avi: 1280x720 Motion JPEG, $first frames" "$file.log" ||
+      { cat "$file.log"; fail "the journal does not say the recording continues"; }
+    shot continues
+    xdotool windowfocus --sync "$window"
+    tabs 15                                  # CaptureFile -> Speed Fps
+    record; sleep 3.5; stop_and_exit
+    [ "$(probe codec_name),$(probe width),$(probe height)" = "mjpeg,1280,720" ] || fail "not 1280x720 MJPEG"
+    frames=$(frames_of)
+    errors=$(ffmpeg -v error -xerror -i "$file" -f null - 2>&1 | wc -l)
+    [ "$errors" = 0 ] || fail "the continued file does not decode cleanly"
+    echo "$profile: $first frames, then $frames after continuing"
+    [ "$frames" -ge $((first + 2)) ] || fail "REC added $((frames - first)) frames to the continued file"
     ;;
   *) fail "unknown profile" ;;
 esac
