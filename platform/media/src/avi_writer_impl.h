@@ -9,6 +9,13 @@
 //            3. idx1 size                                                                sync
 //               idx1 entry id and flags, index entry counts, frame counts                sync
 //
+//   remove:  the same steps undone, in reverse order
+//            1. frame counts                                                             sync
+//            2. idx1's last entry id and flags become the reserve's JUNK header          sync
+//               idx1 size                                                                sync
+//            3. super index duration, then the standard index's entry count              sync
+//            4. one 8-byte write turns the frame's '00dc' header into the slack's 'JUNK'  sync
+//
 // In the code each step is one line and each sync stands on its own line, in this order.
 // The idx1 of the first RIFF follows its movi list; when the slack runs out it is written anew
 // further on and the old place joins the slack (see relocateIdx1). Past the RIFF limit the
@@ -31,6 +38,7 @@ public:
     Status start(const std::string& path, const AviVideoFormat& format, uint32_t microSecPerFrame);
 
     Status append(const uint8_t* data, size_t size, bool keyframe) override;
+    Status removeLastFrame(std::vector<uint8_t>& payload, bool& keyframe) override;
     Status setMicroSecPerFrame(uint32_t microSecPerFrame) override;
     uint32_t microSecPerFrame() const override { return microSecPerFrame_; }
     uint64_t frameCount() const override { return frames_; }
@@ -69,6 +77,15 @@ private:
     Status writeSuperInUse(uint32_t count);
     void useNewIndex(uint64_t pos, uint32_t capacity, uint64_t base);
 
+    // avi_writer_remove.cpp
+    Status readFrameEntry(uint32_t n, uint64_t& pos, uint32_t& size, bool& keyframe) const;
+    Status eraseLastFrame(uint64_t pos);
+    Status readListedIndex(uint32_t slot, StdIndex& out) const;
+    Status dropEmptyIndex();
+    Status leaveSegment();
+    void useListedIndex(uint32_t slot, const StdIndex& index);
+    Status contentEndOf(const StdIndex& index, uint64_t& end) const;
+
     // avi_writer_resume.cpp
     Status resume(const ParsedAvi& parsed);
     Status loadIndexes(const ParsedAvi& parsed);
@@ -95,6 +112,7 @@ private:
     uint64_t slack_ = 0;     // the JUNK chunk that ends the movi list: where the next frame goes
 
     bool firstRiff_ = true;  // frames still go into the first RIFF, which has an idx1
+    uint64_t firstMovi_ = 0; // the first RIFF's movi list
     uint64_t idx1Pos_ = 0;
     uint64_t reservePos_ = 0;      // JUNK behind the idx1 entries, into which idx1 grows
     std::vector<uint8_t> idx1_;    // the first RIFF's idx1 entries, to write them anew when it moves
