@@ -125,7 +125,7 @@ std::string checkFrames(const Readback& r, size_t baseSize, uint64_t first)
     return {};
 }
 
-std::string chunkChainFault(const std::string& path)
+std::string chunkChainFault(const std::string& path, bool trailingBytes)
 {
     const std::vector<uint8_t> f = fileBytes(path);
     const auto tag = [&](uint64_t at) { return std::string(f.begin() + long(at), f.begin() + long(at) + 4); };
@@ -134,6 +134,8 @@ std::string chunkChainFault(const std::string& path)
     };
     const auto where = [](const std::string& what, uint64_t at) { return what + " at " + std::to_string(at); };
     for (uint64_t riff = 0; riff < f.size();) {
+        if (trailingBytes && riff > 0 && (riff + 12 > f.size() || tag(riff) != "RIFF"))
+            break;
         if (riff + 12 > f.size() || tag(riff) != "RIFF" || end(riff) > f.size())
             return where("no whole RIFF", riff);
         for (uint64_t at = riff + 12; at < end(riff);) {
@@ -195,7 +197,7 @@ struct Layout {
     }
     explicit Layout(const std::string& path) : f(fileBytes(path))
     {
-        for (uint64_t riff = 0; riff + 12 <= f.size(); riff = next(riff)) {
+        for (uint64_t riff = 0; riff + 12 <= f.size() && tag(riff) == "RIFF"; riff = next(riff)) {
             for (uint64_t at = riff + 12; at + 8 <= end(riff); at = next(at)) {
                 if (riff == 0 && isList(at, "hdrl"))
                     walkHeaders(at + 12, end(at));
@@ -287,7 +289,7 @@ std::string indexFault(const std::string& path)
 std::vector<std::vector<uint8_t>> chunkPackets(const std::string& path, std::string& fault)
 {
     std::vector<std::vector<uint8_t>> packets;
-    if (!(fault = chunkChainFault(path)).empty())
+    if (!(fault = chunkChainFault(path, true)).empty())
         return packets;
     const Layout l(path);
     for (size_t k = 0; k < l.frames.size(); ++k)
@@ -298,7 +300,7 @@ std::vector<std::vector<uint8_t>> chunkPackets(const std::string& path, std::str
 std::vector<std::vector<uint8_t>> superIndexPackets(const std::string& path, std::string& fault)
 {
     std::vector<std::vector<uint8_t>> packets;
-    if (!(fault = chunkChainFault(path)).empty())
+    if (!(fault = chunkChainFault(path, true)).empty())
         return packets;
     const Layout l(path);
     std::vector<size_t> listed;
@@ -323,8 +325,11 @@ std::string checkRecording(const std::string& path, uint64_t frames, size_t base
 
 std::vector<uint8_t> fileBytes(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    std::vector<uint8_t> bytes(in ? size_t(in.tellg()) : 0);
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
+    return bytes;
 }
 
 std::string inChild(const std::function<std::string(int)>& body, useconds_t killAfter)

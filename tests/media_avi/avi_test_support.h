@@ -64,8 +64,10 @@ std::string checkFrames(const Readback& r, size_t baseSize, uint64_t first = 0);
 
 // Walks the file as a strict RIFF reader does, each chunk at an even offset inside its parent
 // and only frames, indexes and JUNK in a movi list: where that fails, or nothing. FFmpeg's
-// demuxer resynchronises past a broken chunk, so it does not see such faults.
-std::string chunkChainFault(const std::string& path);
+// demuxer resynchronises past a broken chunk, so it does not see such faults. `trailingBytes`
+// lets bytes that start no RIFF follow the last one, as a power failure between growing the file
+// and the header that takes the growth in leaves them; readers stop there.
+std::string chunkChainFault(const std::string& path, bool trailingBytes = false);
 
 // Checks, on a file that reads chunk by chunk, that its counts and indexes agree: each 'indx'
 // entry names an 'ix00' chunk of its size and lists as many frames as that index holds, every
@@ -76,7 +78,8 @@ std::string indexFault(const std::string& path);
 
 // The frames of a file as two other readers find them: one that takes every frame chunk of the
 // movi lists in order, one that trusts the super index's durations (reading that many entries of
-// each standard index). `fault` says where the file failed such a reader.
+// each standard index). `fault` says where the file failed such a reader. Both stop at bytes
+// after the last RIFF that start no RIFF.
 std::vector<std::vector<uint8_t>> chunkPackets(const std::string& path, std::string& fault);
 std::vector<std::vector<uint8_t>> superIndexPackets(const std::string& path, std::string& fault);
 
