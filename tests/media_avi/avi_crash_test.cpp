@@ -165,6 +165,9 @@ std::string checkCutFile(const std::string& path, uint64_t before, uint64_t afte
     if (!st)
         return "reopen: " + st.message;
     const uint64_t frames = writer->frameCount();
+    // Continuing has brought every index and count in line before any new frame.
+    if (std::string bad = indexFault(path); !bad.empty())
+        return "continued with " + std::to_string(frames) + " frames: " + bad;
     const std::vector<uint8_t> next = frame(frames);
     if (frames < before || frames > after || !(st = writer->append(next.data(), next.size(), true)) || !(st = writer->close()))
         return "recovered " + std::to_string(frames) + " frames: " + st.message;
