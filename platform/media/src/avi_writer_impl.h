@@ -65,10 +65,12 @@ private:
     Status ensureReserve(bool enforceLimit);
     Status allocateIndexChunk();
     Status relocateIdx1(uint64_t need, const std::vector<uint64_t>& retag, uint64_t trailingJunk, bool enforceLimit);
-    Status writeIdx1Copy(uint64_t at, uint64_t fileEnd);
+    Status writeIdx1Copy(uint64_t at, uint64_t fileEnd, uint32_t tag = kIdx1);
     Status extendSegment(uint64_t need, bool enforceLimit);
     Status startSegment(uint64_t need);
     Status growFile(uint64_t preferredEnd, uint64_t minimalEnd, uint64_t& end);
+    Status takeInGrowth(std::initializer_list<uint64_t> chunks, uint64_t end);
+    Status cutAfterJunk(std::initializer_list<uint64_t> lists, uint64_t junk);
     Status compact();
     uint64_t slackGrowth() const;
     uint64_t riffLimitEnd(bool enforceLimit) const;
