@@ -15,6 +15,10 @@
 //               idx1 size                                                                sync
 //            3. super index duration, then the standard index's entry count              sync
 //            4. one 8-byte write turns the frame's '00dc' header into the slack's 'JUNK'  sync
+//            Before that, an index that removals emptied leaves the super index (the count,
+//            sync, then its header becomes the slack's, sync), and an AVIX segment whose index
+//            left is cut off the end of the file (sync), so that the last frame is again the
+//            last entry of the current index, right before the slack.
 //
 // In the code each step is one line and each sync stands on its own line, in this order.
 // The idx1 of the first RIFF follows its movi list; when the slack runs out it is written anew
