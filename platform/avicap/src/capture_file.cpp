@@ -34,7 +34,36 @@ media::Status CaptureFile::append(const media::Frame& frame)
     media::Status status = encoder_->encode(frame, packet_, keyframe);
     if (!status)
         return status;
-    return writer_->append(packet_.data(), packet_.size(), keyframe);
+    status = writer_->append(packet_.data(), packet_.size(), keyframe);
+    if (status)
+        hasRemoved_ = false;
+    return status;
+}
+
+media::Status CaptureFile::removeLastFrame()
+{
+    std::vector<uint8_t> payload;
+    bool keyframe = true;
+    media::Status status = writer_->removeLastFrame(payload, keyframe);
+    if (!status)
+        return status;
+    removed_ = std::move(payload);
+    removedKeyframe_ = keyframe;
+    hasRemoved_ = true;
+    return status;
+}
+
+media::Status CaptureFile::putBackRemovedFrame()
+{
+    if (!hasRemoved_)
+        return media::Status::error(media::kNoFrames, "There is no removed frame to put back into '" + path() + "'.");
+    media::Status status = writer_->append(removed_.data(), removed_.size(), removedKeyframe_);
+    if (!status)
+        return status;
+    hasRemoved_ = false;
+    packet_ = std::move(removed_);
+    removed_.clear();
+    return status;
 }
 
 media::Status CaptureFile::setMicroSecPerFrame(uint32_t microSecPerFrame)

@@ -27,7 +27,15 @@ public:
                               uint32_t microSecPerFrame, std::unique_ptr<CaptureFile>& out);
 
     // Compresses and appends one frame; the file holds every earlier frame whatever happens.
+    // A frame kept by removeLastFrame is dropped once a new frame is in the file.
     media::Status append(const media::Frame& frame);
+    // Takes the last frame out of the file and keeps it for putBackRemovedFrame. On a file
+    // without frames (kNoFrames) nothing changes.
+    media::Status removeLastFrame();
+    // Appends the kept frame again, as it was; once only, and not after a new frame was appended
+    // (kNoFrames then).
+    media::Status putBackRemovedFrame();
+    bool canPutBack() const { return hasRemoved_; }
     media::Status setMicroSecPerFrame(uint32_t microSecPerFrame);
     media::Status close();
 
@@ -45,6 +53,9 @@ private:
     std::unique_ptr<media::Encoder> encoder_;
     std::unique_ptr<media::AviWriter> writer_;
     std::vector<uint8_t> packet_;
+    std::vector<uint8_t> removed_;  // the frame removeLastFrame took, as compressed
+    bool removedKeyframe_ = true;
+    bool hasRemoved_ = false;
 };
 
 }  // namespace kelvra::avicap

@@ -450,6 +450,7 @@ Status Parser::parseIndexes()
             unsupported("its index is damaged");
             return Status::ok();
         }
+        index.duration = get32(&entries[size_t(i) * kSuperEntrySize + kSuperEntryDuration]);
         p_.indexes.push_back(index);
     }
     if (!p_.indexes.empty() && !(st = dropUnwrittenEntries(p_.indexes.back())))

@@ -47,6 +47,7 @@ struct StdIndex {
     uint32_t capacity = 0;
     uint32_t inUse = 0;
     uint64_t base = 0;      // qwBaseOffset: entry offsets count from here
+    uint32_t duration = 0;  // the frames its super index entry says it holds
     uint64_t end() const { return pos + stdIndexBytes(capacity); }
 };
 

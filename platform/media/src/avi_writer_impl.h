@@ -9,6 +9,17 @@
 //            3. idx1 size                                                                sync
 //               idx1 entry id and flags, index entry counts, frame counts                sync
 //
+//   remove:  the same steps undone, in reverse order
+//            1. frame counts                                                             sync
+//            2. idx1's last entry id and flags become the reserve's JUNK header          sync
+//               idx1 size                                                                sync
+//            3. super index duration, then the standard index's entry count              sync
+//            4. one 8-byte write turns the frame's '00dc' header into the slack's 'JUNK'  sync
+//            Before that, an index that removals emptied leaves the super index (the count,
+//            sync, then its header becomes the slack's, sync), and an AVIX segment whose index
+//            left is cut off the end of the file (sync), so that the last frame is again the
+//            last entry of the current index, right before the slack.
+//
 // In the code each step is one line and each sync stands on its own line, in this order.
 // The idx1 of the first RIFF follows its movi list; when the slack runs out it is written anew
 // further on and the old place joins the slack (see relocateIdx1). Past the RIFF limit the
@@ -31,6 +42,7 @@ public:
     Status start(const std::string& path, const AviVideoFormat& format, uint32_t microSecPerFrame);
 
     Status append(const uint8_t* data, size_t size, bool keyframe) override;
+    Status removeLastFrame(std::vector<uint8_t>& payload, bool& keyframe) override;
     Status setMicroSecPerFrame(uint32_t microSecPerFrame) override;
     uint32_t microSecPerFrame() const override { return microSecPerFrame_; }
     uint64_t frameCount() const override { return frames_; }
@@ -57,10 +69,12 @@ private:
     Status ensureReserve(bool enforceLimit);
     Status allocateIndexChunk();
     Status relocateIdx1(uint64_t need, const std::vector<uint64_t>& retag, uint64_t trailingJunk, bool enforceLimit);
-    Status writeIdx1Copy(uint64_t at, uint64_t fileEnd);
+    Status writeIdx1Copy(uint64_t at, uint64_t fileEnd, uint32_t tag = kIdx1);
     Status extendSegment(uint64_t need, bool enforceLimit);
     Status startSegment(uint64_t need);
     Status growFile(uint64_t preferredEnd, uint64_t minimalEnd, uint64_t& end);
+    Status takeInGrowth(std::initializer_list<uint64_t> chunks, uint64_t end);
+    Status cutAfterJunk(std::initializer_list<uint64_t> lists, uint64_t junk);
     Status compact();
     uint64_t slackGrowth() const;
     uint64_t riffLimitEnd(bool enforceLimit) const;
@@ -68,6 +82,15 @@ private:
     Status writeSuperEntry(uint64_t index, uint32_t bytes);
     Status writeSuperInUse(uint32_t count);
     void useNewIndex(uint64_t pos, uint32_t capacity, uint64_t base);
+
+    // avi_writer_remove.cpp
+    Status readFrameEntry(uint32_t n, uint64_t& pos, uint32_t& size, bool& keyframe) const;
+    Status eraseLastFrame(uint64_t pos);
+    Status readListedIndex(uint32_t slot, StdIndex& out) const;
+    Status dropEmptyIndex();
+    Status leaveSegment();
+    void useListedIndex(uint32_t slot, const StdIndex& index);
+    Status contentEndOf(const StdIndex& index, uint64_t& end) const;
 
     // avi_writer_resume.cpp
     Status resume(const ParsedAvi& parsed);
@@ -95,6 +118,7 @@ private:
     uint64_t slack_ = 0;     // the JUNK chunk that ends the movi list: where the next frame goes
 
     bool firstRiff_ = true;  // frames still go into the first RIFF, which has an idx1
+    uint64_t firstMovi_ = 0; // the first RIFF's movi list
     uint64_t idx1Pos_ = 0;
     uint64_t reservePos_ = 0;      // JUNK behind the idx1 entries, into which idx1 grows
     std::vector<uint8_t> idx1_;    // the first RIFF's idx1 entries, to write them anew when it moves

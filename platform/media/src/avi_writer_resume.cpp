@@ -12,6 +12,7 @@ Status Writer::loadIndexes(const ParsedAvi& parsed)
     frames_ = parsed.indexedFrames;
     maxChunk_ = parsed.suggestedBuffer;
     firstRiff_ = parsed.inFirstRiff();
+    firstMovi_ = parsed.first.moviList;
     segRiff_ = parsed.last().riff;
     segMovi_ = parsed.last().moviList;
     ixPos_ = ixBase_ = 0;
@@ -44,8 +45,14 @@ Status Writer::loadIndexes(const ParsedAvi& parsed)
     ixInUse_ = last.inUse;
     ixBase_ = last.base;
     ixSlot_ = uint32_t(parsed.indexes.size() - 1);
-    // Entries whose frames never reached the disk were dropped by the parser.
-    return file_.write32(ixPos_ + kChunkHeader + kIndexEntriesInUse, ixInUse_);
+    // Entries whose frames never reached the disk were dropped by the parser. The super index
+    // says so first: readers that trust its durations must not count frames that are gone.
+    Status st;
+    for (uint32_t slot = 0; st && slot < parsed.indexes.size(); ++slot)
+        if (parsed.indexes[slot].duration != parsed.indexes[slot].inUse)
+            st = file_.write32(superSlot(slot) + kSuperEntryDuration, parsed.indexes[slot].inUse);
+    if (st) st = file_.write32(ixPos_ + kChunkHeader + kIndexEntriesInUse, ixInUse_);
+    return st;
 }
 
 // Slack starts 8-aligned; behind a frame of odd length a JUNK filler makes up the difference.

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace kelvra::media {
 
@@ -27,6 +28,10 @@ public:
     // Appends one frame. On return the file holds it, indexed; on failure the file still holds
     // every earlier frame.
     virtual Status append(const uint8_t* data, size_t size, bool keyframe) = 0;
+    // Takes the last frame out of the file and hands back its bytes and whether it was a
+    // keyframe. At every moment of the removal the file reads as all its frames or all but the
+    // last. A file without frames gives kNoFrames and stays as it is.
+    virtual Status removeLastFrame(std::vector<uint8_t>& payload, bool& keyframe) = 0;
     virtual Status setMicroSecPerFrame(uint32_t microSecPerFrame) = 0;
     virtual uint32_t microSecPerFrame() const = 0;
     virtual uint64_t frameCount() const = 0;

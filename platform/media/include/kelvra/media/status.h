@@ -21,5 +21,6 @@ constexpr int kNotAvi = -100002;       // the file exists and is not an AVI this
 constexpr int kFormatMismatch = -100003;  // an AVI of another frame size or compression
 constexpr int kDeviceLost = -100004;   // the device went away; it is reopened when it returns
 constexpr int kTimedOut = -100005;
+constexpr int kNoFrames = -100006;     // nothing to remove, or no removed frame to put back
 
 }  // namespace kelvra::media
