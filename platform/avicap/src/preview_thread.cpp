@@ -61,6 +61,12 @@ void PreviewThread::setBox(QSize box)
     box_ = box;
 }
 
+void PreviewThread::setLargeBox(QSize box)
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    largeBox_ = box;
+}
+
 void PreviewThread::setDevicePeriodMs(int ms)
 {
     std::lock_guard<std::mutex> guard(mutex_);
@@ -78,10 +84,14 @@ int PreviewThread::effectiveIntervalMs()
     return effectiveIntervalMsLocked();
 }
 
-QImage PreviewThread::takePicture()
+QImage PreviewThread::takePicture(QImage* large, QSize* frameSize)
 {
     std::lock_guard<std::mutex> guard(mutex_);
     picturePending_ = false;
+    if (large)
+        *large = std::exchange(largePicture_, QImage());
+    if (frameSize)
+        *frameSize = frameSize_;
     return std::exchange(picture_, QImage());
 }
 
@@ -113,13 +123,14 @@ void PreviewThread::step(const std::shared_ptr<Device>& device)
 {
     bool enabled, pending;
     uint64_t after;
-    QSize box;
+    QSize box, largeBox;
     {
         std::lock_guard<std::mutex> guard(mutex_);
         enabled = enabled_;
         pending = picturePending_;
         after = lastSequence_;
         box = box_;
+        largeBox = largeBox_;
     }
     media::Frame frame;
     bool got = false;
@@ -146,12 +157,23 @@ void PreviewThread::step(const std::shared_ptr<Device>& device)
         stateChanged_(device.get(), state);
     if (!got)
         return;
-    QImage image = previewImage(converter_, frame, box, scratch_);
+    QImage image, large;
+    if (largeBox.isEmpty()) {
+        image = previewImage(converter_, frame, box, scratch_);
+    } else {
+        // One decode for both views: the small picture is scaled down from the large one.
+        large = previewImage(converter_, frame, largeBox.boundedTo(QSize(frame.width, frame.height)), scratch_);
+        if (!large.isNull())
+            image = large.scaled(fittedSize(large.width(), large.height(), box), Qt::IgnoreAspectRatio,
+                                 Qt::SmoothTransformation);
+    }
     if (image.isNull())
         return;
     {
         std::lock_guard<std::mutex> guard(mutex_);
         picture_ = std::move(image);
+        largePicture_ = std::move(large);
+        frameSize_ = QSize(frame.width, frame.height);
         picturePending_ = true;
     }
     pictureReady_();
