@@ -20,7 +20,7 @@ constexpr int kStatusFontPixels = 11;          // the smallest size whose commas
 constexpr int kLiveStatusFontPixels = 15;      // the Live View has room for the whole line
 constexpr const char* kPaceWords = " at the present pace";
 constexpr int kStatusRefreshMs = 1000;          // "last frame ... ago" moves on by the second
-constexpr QRgb kStatusColor = 0xB0000000;        // translucent black over the picture
+constexpr QRgb kStatusColor = 0xD0000000;        // nearly opaque black: the text reads over any picture
 constexpr QRgb kNotRecordingColor = 0xD0A05000;  // amber: frame steps go nowhere
 
 // "~/Videos" for a folder in the home folder, the full path otherwise.

@@ -14,6 +14,13 @@ constexpr int kBgraBytesPerPixel = 4;
 // a damaged picture), so that a file full of strangers is not read to its start.
 constexpr uint64_t kLookBehind = 20;
 
+// Generations are unique across files, so that a view's composed layer never outlives its file.
+uint64_t nextGeneration()
+{
+    static uint64_t generation = 0;
+    return ++generation;
+}
+
 }  // namespace
 
 double onionOpacity(int i, int n, int opacityPercent)
@@ -24,7 +31,7 @@ double onionOpacity(int i, int n, int opacityPercent)
 }
 
 FileFrames::FileFrames(std::string path, int width, int height, uint64_t count)
-    : path_(std::move(path)), width_(width), height_(height), count_(count)
+    : path_(std::move(path)), width_(width), height_(height), count_(count), generation_(nextGeneration())
 {
 }
 
@@ -36,7 +43,7 @@ void FileFrames::changed(uint64_t count, uint64_t firstChanged)
     const uint64_t keepFrom = count > kMaxOnionFrames + kLookBehind ? count - kMaxOnionFrames - kLookBehind : 0;
     pictures_.erase(pictures_.begin(), pictures_.lower_bound(keepFrom));
     readerCurrent_ = false;
-    ++generation_;
+    generation_ = nextGeneration();
 }
 
 QImage FileFrames::read(uint64_t index)

@@ -56,7 +56,7 @@ private:
     std::string path_;
     int width_, height_;
     uint64_t count_;
-    uint64_t generation_ = 1;
+    uint64_t generation_;
     uint64_t decodes_ = 0;
     std::map<uint64_t, QImage> pictures_;  // a null image: passed over
     std::unique_ptr<media::StoredFrames> reader_;
