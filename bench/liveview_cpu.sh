@@ -90,7 +90,7 @@ liveview() {
   if [ -n "${KELVRA_SHOTS_DIR:-}" ]; then
     sleep 1
     mkdir -p "$KELVRA_SHOTS_DIR"
-    ffmpeg -v error -y -f x11grab -video_size 1280x720 -i "$DISPLAY+0,0" -frames:v 1 \
+    ffmpeg -v error -y -f x11grab -draw_mouse 0 -video_size 1280x720 -i "$DISPLAY+0,0" -frames:v 1 \
       "$KELVRA_SHOTS_DIR/liveview-1080p-$1.png" || true
   fi
   measure_pid "$pid"

@@ -2,7 +2,7 @@
 # The real program on the test source, animated from the Live View: double-click the preview,
 # five Spaces in the Live View (the main window's GRAB SINGLE FRAME each), one Backspace (Remove
 # Last Frame), then STOP ALL in the main window; ffprobe finds 4 frames, stamped 1 to 4.
-# KELVRA_SHOTS_DIR=folder keeps a picture of the screen with the Live View.
+# KELVRA_SHOTS_DIR=folder keeps a picture of the screen with the Live View and its onion skin.
 set -euo pipefail
 program=$1
 stamps=$2
@@ -19,13 +19,14 @@ live=$(timeout 10 xdotool search --sync --onlyvisible --name "^Live View$" | hea
 xdotool windowfocus --sync "$live"
 sleep 0.3
 for _ in 1 2 3 4 5; do xdotool key --delay 150 space; done
-sleep 0.3
-xdotool key BackSpace
+xdotool key 3  # an onion skin of the last three frames
 sleep 0.5
 if [ -n "${KELVRA_SHOTS_DIR:-}" ]; then
   mkdir -p "$KELVRA_SHOTS_DIR"
   ffmpeg -v error -y -f x11grab -video_size 1024x768 -i "$DISPLAY" -frames:v 1 "$KELVRA_SHOTS_DIR/e2e-live-view.png" || true
 fi
+xdotool key BackSpace
+sleep 0.5
 # Back to the main window, whose focus is still on REC: two tabs to STOP ALL.
 xdotool windowfocus --sync "$window"
 tabs 2
