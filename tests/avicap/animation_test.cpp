@@ -151,6 +151,13 @@ TEST_F(AnimationTest, OneMenuInItsOrderWithWhatCannotActDisabled)
     EXPECT_TRUE(at::triggerMenu(cap_, "Play Last/20 Frames"));
     EXPECT_TRUE(at::triggerMenu(cap_, "Loop"));
     EXPECT_TRUE(checked("Onion Skin/2 Frames") && checked("Onion Skin/Opacity 75%") && checked("Onion Skin/Difference"));
+    EXPECT_EQ(at::onionFrames(cap_), (std::vector<uint64_t>{1})) << "the difference is against the last frame";
+    ASSERT_TRUE(at::triggerMenu(cap_, "Onion Skin/Off"));
+    EXPECT_EQ(at::onionFrames(cap_), std::vector<uint64_t>{});
+    ASSERT_TRUE(at::triggerMenu(cap_, "Onion Skin/Difference"));
+    ASSERT_TRUE(at::triggerMenu(cap_, "Onion Skin/Difference"));
+    EXPECT_TRUE(checked("Onion Skin/1 Frame")) << "checking Difference while off shows the last frame";
+    ASSERT_TRUE(at::triggerMenu(cap_, "Onion Skin/2 Frames"));
     EXPECT_FALSE(checked("Onion Skin/Off") || checked("Onion Skin/Opacity 50%"));
     EXPECT_TRUE(checked("Play Last/20 Frames") && checked("Loop"));
     EXPECT_TRUE(at::triggerMenu(cap_, "Live View"));

@@ -94,6 +94,8 @@ void CaptureMenu::buildOnionMenu()
     QObject::connect(difference_, &QAction::triggered, onion, [this](bool on) {
         OnionSettings s = window_.onion();
         s.difference = on;
+        if (on && s.frames == 0)
+            s.frames = 1;  // asking for the difference asks for the last frame to be shown
         window_.setOnion(s);
     });
 }
