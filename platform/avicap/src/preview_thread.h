@@ -44,7 +44,8 @@ public:
 private:
     void run();
     int effectiveIntervalMsLocked() const;
-    void step(const std::shared_ptr<Device>& device);
+    // One look at the device; true when it had a new picture.
+    bool step(const std::shared_ptr<Device>& device);
 
     std::function<void()> pictureReady_;
     std::function<void(const Device*, media::SourceState)> stateChanged_;
