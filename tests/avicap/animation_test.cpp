@@ -3,6 +3,7 @@
 // and its put back. Everything on the virtual clock; files read back with FFmpeg.
 #include "avicap_support.h"
 
+#include "capture_window.h"
 #include "resource.h"  // the program's control identifiers: GRAB SINGLE FRAME's command
 
 #include <kelvra/media/avi_writer.h>
@@ -13,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QTest>
 
 #include <fstream>
@@ -177,6 +179,16 @@ TEST_F(AnimationTest, LiveViewIsOwnedNotModalAndKeepsItsPlace)
     EXPECT_FALSE(view->isModal());
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
     EXPECT_TRUE(view->isVisible());
+
+    // A recording goes on with the Live View open: its timer's steps come on time.
+    ASSERT_TRUE(open(path("beside.avi")));
+    auto tick = [](HWND, UINT, UINT_PTR, DWORD) { send(ticking_, WM_CAP_SINGLE_FRAME); };
+    ASSERT_NE(SetTimer(parent_->handle(), 1, 1000, tick), 0u);
+    pt::advanceClock(3000);
+    EXPECT_EQ(at::openFileFrames(cap_), 3u);
+    KillTimer(parent_->handle(), 1);
+    ASSERT_TRUE(send(cap_, WM_CAP_SINGLE_FRAME_CLOSE));
+
     view->setGeometry(130, 90, 720, 420);
     const QRect place = view->geometry();
     key(view, Qt::Key_Escape);
@@ -192,7 +204,7 @@ TEST_F(AnimationTest, LiveViewIsOwnedNotModalAndKeepsItsPlace)
     view->close();
     QCoreApplication::processEvents();
 
-    // Damaged: numbers missing, then nonsense sizes. The window opens at its first size.
+    // Damaged: numbers missing, then nonsense sizes, then bytes. The window opens at its first size.
     ASSERT_TRUE(open(path("place.avi")));
     for (const char* damaged : {"130 90 garbage\n", "1 2 -5 999999\n", "\x01\x02\x03"}) {
         ASSERT_TRUE(writeFile(at::liveViewPlaceFile(), QByteArray(damaged)));
@@ -460,4 +472,39 @@ TEST_F(AnimationTest, PicturesOfTheLiveViewWithOnionSkin)
         EXPECT_TRUE(difference.save(QDir(shots).filePath("live-view-difference.png")));
         EXPECT_TRUE(preview.save(QDir(shots).filePath("preview-status.png")));
     }
+}
+
+// The status line over the 200-pixel preview: rows that do not fit are shortened to whole words,
+// never cut inside one; only a file's name may lose its middle when nothing else is left.
+TEST(StatusLine, RowsAreShortenedToWholeWords)
+{
+    QFont font;
+    font.setPixelSize(11);
+    const QFontMetrics m(font);
+    const int width = 194;
+    using kelvra::avicap::fitStatusRow;
+    auto fits = [&](const QString& s) { return m.horizontalAdvance(s) <= width; };
+
+    const QString room = QStringLiteral("room for 21,841,564 frames, about 1263 days at the present pace");
+    const QString shortRoom = fitStatusRow(m, room, width);
+    EXPECT_TRUE(fits(shortRoom)) << shortRoom.toStdString();
+    EXPECT_TRUE(shortRoom == QStringLiteral("room for 21,841,564 frames, about 1263 days") ||
+                shortRoom == QStringLiteral("room for about 1263 days"))
+        << shortRoom.toStdString();
+    EXPECT_EQ(fitStatusRow(m, QStringLiteral("room for 3 frames"), width), QStringLiteral("room for 3 frames"));
+
+    const QString rec = QStringLiteral("REC /tmp/kelvra-app-recording-very5000ms/folder/take.avi");
+    EXPECT_EQ(fitStatusRow(m, rec, width), QStringLiteral("REC \u2026/take.avi"));
+    const QString longName = QStringLiteral("REC ~/Videos/a-scene-with-a-very-long-name-for-its-file-indeed.avi");
+    const QString fitted = fitStatusRow(m, longName, width);
+    EXPECT_TRUE(fits(fitted) && fitted.startsWith(QStringLiteral("REC a-scene")) && fitted.endsWith(QStringLiteral(".avi")))
+        << fitted.toStdString();
+
+    const QString news = QStringLiteral("Frame 12 removed. Put Back Removed Frame brings it back.");
+    const QString shortNews = fitStatusRow(m, news, width);
+    EXPECT_TRUE(fits(shortNews)) << shortNews.toStdString();
+    ASSERT_TRUE(shortNews.endsWith(QStringLiteral("\u2026"))) << shortNews.toStdString();
+    const QString kept = shortNews.chopped(1);
+    EXPECT_TRUE(news.startsWith(kept + QLatin1Char(' '))) << "whole words only: " << shortNews.toStdString();
+    EXPECT_EQ(fitStatusRow(m, QStringLiteral("3 frames, last 2 min ago"), 60), QStringLiteral("3 frames"));
 }

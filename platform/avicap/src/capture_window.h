@@ -43,6 +43,7 @@
 #include <string>
 #include <vector>
 
+class QFontMetrics;
 class QMessageBox;
 class QPainter;
 class QTimer;
@@ -52,6 +53,9 @@ namespace kelvra::avicap {
 std::string defaultCaptureFilePath();
 // The title of the notice for a topic: the thing the user works with, not this window.
 const char* noticeCaption(Topic topic);
+// A row of the status line made to fit `width`: the first of its shorter forms that fits, made of
+// whole words (only a file name may lose its middle, when nothing else is left).
+QString fitStatusRow(const QFontMetrics& metrics, const QString& row, int width);
 
 class CaptureWindow : public QWidget, public platform::Window {
     Q_OBJECT

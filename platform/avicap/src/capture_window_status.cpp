@@ -169,7 +169,9 @@ QStringList shorterForms(const QString& row)
     return forms;
 }
 
-QString fitRow(const QFontMetrics& metrics, const QString& row, int width)
+}  // namespace
+
+QString fitStatusRow(const QFontMetrics& metrics, const QString& row, int width)
 {
     const QStringList forms = shorterForms(row);
     for (const QString& form : forms)
@@ -190,8 +192,6 @@ QString fitRow(const QFontMetrics& metrics, const QString& row, int width)
     return metrics.elidedText(last, Qt::ElideRight, width);
 }
 
-}  // namespace
-
 void CaptureWindow::paintStatusLine(QPainter& painter, const QRect& area, bool live)
 {
     const std::string status = statusText();
@@ -205,7 +205,7 @@ void CaptureWindow::paintStatusLine(QPainter& painter, const QRect& area, bool l
     const int textWidth = area.width() - 2 * kStatusMargin;
     QStringList rows = QString::fromLocal8Bit(status.c_str()).split(QLatin1Char('\n'));
     for (QString& row : rows)
-        row = fitRow(metrics, row, textWidth);
+        row = fitStatusRow(metrics, row, textWidth);
     // Each row drawn at its own baseline and nothing clipped: the band holds every descender.
     const int rowsHeight = (int(rows.size()) - 1) * metrics.lineSpacing() + metrics.height();
     const int bandHeight = std::min(area.height() / 2, rowsHeight + 2 * kStatusMargin);
