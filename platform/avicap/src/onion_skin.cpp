@@ -39,9 +39,6 @@ void FileFrames::changed(uint64_t count, uint64_t firstChanged)
 {
     count_ = count;
     pictures_.erase(pictures_.lower_bound(std::min(count, firstChanged)), pictures_.end());
-    // Frames long gone from the window of interest are dropped, so memory stays bounded.
-    const uint64_t keepFrom = count > kMaxOnionFrames + kLookBehind ? count - kMaxOnionFrames - kLookBehind : 0;
-    pictures_.erase(pictures_.begin(), pictures_.lower_bound(keepFrom));
     readerCurrent_ = false;
     generation_ = nextGeneration();
 }
@@ -68,8 +65,8 @@ std::vector<FileFrames::Picture> FileFrames::last(int n)
 {
     std::vector<Picture> found;
     const uint64_t wanted = uint64_t(std::clamp(n, 0, kMaxOnionFrames));
-    for (uint64_t index = count_, looked = 0; index > 0 && found.size() < wanted && looked < wanted + kLookBehind;
-         ++looked) {
+    uint64_t index = count_;
+    for (uint64_t looked = 0; index > 0 && found.size() < wanted && looked < wanted + kLookBehind; ++looked) {
         --index;
         auto it = pictures_.find(index);
         if (it == pictures_.end())
@@ -77,6 +74,8 @@ std::vector<FileFrames::Picture> FileFrames::last(int n)
         if (!it->second.isNull())
             found.push_back({index, it->second});
     }
+    // Only the frames shown stay decoded: full-size pictures are large.
+    pictures_.erase(pictures_.begin(), pictures_.lower_bound(index));
     return found;
 }
 
