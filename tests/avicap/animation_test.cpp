@@ -206,7 +206,7 @@ TEST_F(AnimationTest, LiveViewIsOwnedNotModalAndKeepsItsPlace)
 
     // Damaged: numbers missing, then nonsense sizes, then bytes. The window opens at its first size.
     ASSERT_TRUE(open(path("place.avi")));
-    for (const char* damaged : {"130 90 garbage\n", "1 2 -5 999999\n", "\x01\x02\x03"}) {
+    for (const char* damaged : {"130 90 garbage\n", "1 2 -5 999999\n", "\x01\x02\x03", "50000 50000 800 600\n"}) {
         ASSERT_TRUE(writeFile(at::liveViewPlaceFile(), QByteArray(damaged)));
         view = openLiveView();
         ASSERT_NE(view, nullptr);
@@ -335,6 +335,14 @@ TEST_F(AnimationTest, OnionPassesOverAFrameOfAnotherSize)
     ASSERT_NE(view, nullptr);
     view->repaint();  // painting both views over the stranger does not trip
     capWidget()->repaint();
+    // Played, the stranger is shown in its turn, fitted; the replay ends on time all the same.
+    ASSERT_TRUE(at::triggerMenu(cap_, "Play Last Frames"));
+    EXPECT_EQ(at::playingFrame(cap_), 0);
+    pt::advanceClock(201);  // 67 ms a frame: ticks at 67, 134 and 201
+    EXPECT_EQ(at::playingFrame(cap_), 3);
+    view->repaint();
+    pt::advanceClock(67);
+    EXPECT_EQ(at::playingFrame(cap_), -1);
 }
 
 // Play Last Frames runs on the platform's timers at the file's own rate and returns to the live
