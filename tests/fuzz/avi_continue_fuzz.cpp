@@ -4,6 +4,9 @@
 
 #include <kelvra/media/avi_writer.h>
 
+#include <algorithm>
+#include <vector>
+
 using namespace kelvra::media;
 
 namespace {
@@ -46,6 +49,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     const uint64_t before = writer->frameCount();
     if (!writer->append(kPayload, sizeof kPayload, true) || writer->frameCount() != before + 1)
+        std::abort();
+    // The frame just appended comes out as it went in; the one before it may be refused (a
+    // damaged index) but comes out whole when it does; both go back.
+    std::vector<uint8_t> payload, earlier;
+    bool keyframe = false, earlierKey = false;
+    if (!writer->removeLastFrame(payload, keyframe) || !keyframe || writer->frameCount() != before ||
+        !std::equal(payload.begin(), payload.end(), kPayload, kPayload + sizeof kPayload))
+        std::abort();
+    if (before > 0 && writer->removeLastFrame(earlier, earlierKey)) {
+        if (writer->frameCount() != before - 1 || earlier.empty() || !writer->append(earlier.data(), earlier.size(), earlierKey))
+            std::abort();
+    }
+    if (writer->frameCount() != before || !writer->append(payload.data(), payload.size(), keyframe))
         std::abort();
     if (!writer->close())
         std::abort();

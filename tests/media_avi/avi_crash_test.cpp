@@ -3,7 +3,7 @@
 // and the writer continues it.
 #include "avi_test_support.h"
 
-#include "avi_riff.h"  // the writer's change observer
+#include "avi_layout.h"  // the writer's change observer, and its parser to name what a removal involves
 
 #include <signal.h>
 
@@ -108,14 +108,33 @@ void store(const std::string& path, const std::vector<uint8_t>& image)
     std::ofstream(path, std::ios::binary | std::ios::trunc).write(reinterpret_cast<const char*>(image.data()), long(image.size()));
 }
 
-// A file cut short by a power failure reads as `before` or `after` frames, and the writer
-// continues it.
-std::string checkCutFile(const std::string& path, uint64_t before, uint64_t after, size_t base, bool cutShort = false)
+using FrameFn = std::function<std::vector<uint8_t>(uint64_t)>;
+
+FrameFn framesOf(size_t base)
+{
+    return [base](uint64_t k) { return testFrame(k, base); };
+}
+
+std::string framesDiffer(const std::vector<std::vector<uint8_t>>& packets, const FrameFn& frame)
+{
+    for (size_t i = 0; i < packets.size(); ++i)
+        if (packets[i] != frame(i))
+            return "packet " + std::to_string(i) + " (" + std::to_string(packets[i].size()) + " bytes) differs from frame " +
+                   std::to_string(i);
+    return {};
+}
+
+// A file cut short by a power failure reads as `before` or `after` frames through FFmpeg's
+// demuxer (OpenDML and idx1), chunk by chunk and trusting the super index (those two not when
+// the file ends inside a chunk, `cutShort`), and the writer continues it with every index in
+// line, taking frames and giving them back.
+std::string checkCutFile(const std::string& path, uint64_t before, uint64_t after, const FrameFn& frame,
+                         bool cutShort = false)
 {
     for (bool odml : {true, false}) {
         Readback r = readAvi(path, odml);
         // A file cut inside its last frame may end in that frame's first bytes.
-        const std::vector<uint8_t> last = testFrame(after - 1, base);
+        const std::vector<uint8_t> last = frame(after - 1);
         if (cutShort && r.packets.size() == after && r.packets.back().size() < last.size()) {
             if (!std::equal(r.packets.back().begin(), r.packets.back().end(), last.begin()))
                 return "the cut frame is not a prefix of the frame";
@@ -123,25 +142,58 @@ std::string checkCutFile(const std::string& path, uint64_t before, uint64_t afte
         }
         if (!r.openError.empty() || r.packets.size() < before || r.packets.size() > after)
             return std::string(odml ? "OpenDML" : "idx1") + " read " + std::to_string(r.packets.size()) + " frames " + r.openError;
-        if (std::string bad = checkFrames(r, base); !bad.empty())
+        if (std::string bad = framesDiffer(r.packets, frame); !bad.empty())
             return bad;
+    }
+    for (bool bySuperIndex : {false, true}) {
+        if (cutShort)
+            break;
+        std::string fault;
+        const auto packets = bySuperIndex ? superIndexPackets(path, fault) : chunkPackets(path, fault);
+        const std::string reader = bySuperIndex ? "trusting the super index: " : "chunk by chunk: ";
+        if (!fault.empty())
+            return reader + fault;
+        if (packets.size() < before || packets.size() > after)
+            return reader + std::to_string(packets.size()) + " frames";
+        if (std::string bad = framesDiffer(packets, frame); !bad.empty())
+            return reader + bad;
     }
     std::unique_ptr<AviWriter> writer;
     Status st = AviWriter::open(path, mjpegFormat(160, 120), kUs15Fps, fastOptions(), writer);
     if (!st)
         return "reopen: " + st.message;
     const uint64_t frames = writer->frameCount();
-    if (frames < before || frames > after || !(st = appendFrames(*writer, frames, frames + 1, base)) ||
-        !(st = writer->close()))
-        return "recovered " + std::to_string(frames) + " frames: " + st.message;
-    const std::string bad = checkRecording(path, frames + 1, base);
-    return bad.empty() ? bad : "after recovery: " + bad;
+    // Continuing has brought every index and count in line before any new frame.
+    if (std::string bad = indexFault(path); !bad.empty())
+        return "continued with " + std::to_string(frames) + " frames: " + bad;
+    // It takes a frame, gives back the last one (the new frame, or the last it recovered) and
+    // takes it again.
+    const std::vector<uint8_t> next = frame(frames);
+    std::vector<uint8_t> taken;
+    bool keyframe = false;
+    if (frames < before || frames > after || !(st = writer->append(next.data(), next.size(), true)) ||
+        !(st = writer->removeLastFrame(taken, keyframe)) || taken != next ||
+        (frames > 0 && (!(st = writer->removeLastFrame(taken, keyframe)) || taken != frame(frames - 1) ||
+                        !(st = writer->append(taken.data(), taken.size(), keyframe)))) ||
+        !(st = writer->append(next.data(), next.size(), true)) || !(st = writer->close()))
+        return "recovered " + std::to_string(frames) + " frames: " + (st ? "a frame taken out differs" : st.message);
+    if (std::string bad = indexFault(path); !bad.empty())
+        return "after recovery: " + bad;
+    const Readback r = readAvi(path);
+    if (!r.openError.empty() || r.loggedErrors || r.packets.size() != frames + 1 || r.headerFrames != int64_t(frames + 1))
+        return "after recovery, expected " + std::to_string(frames + 1) + " frames: " + describe(r);
+    return framesDiffer(r.packets, frame);
+}
+
+std::string checkCutFile(const std::string& path, uint64_t before, uint64_t after, size_t base, bool cutShort = false)
+{
+    return checkCutFile(path, before, after, framesOf(base), cutShort);
 }
 
 // Plays a power failure at every point of `ops`: everything before the last sync is on disk,
 // of the writes after it any prefix, or all but one.
 void replayCuts(const std::string& scratch, const std::vector<uint8_t>& image, const std::vector<Op>& ops,
-                uint64_t before, uint64_t after, size_t base, const std::string& what)
+                uint64_t before, uint64_t after, const FrameFn& frame, const std::string& what)
 {
     std::vector<uint8_t> synced = image;
     size_t phaseStart = 0;
@@ -153,7 +205,7 @@ void replayCuts(const std::string& scratch, const std::vector<uint8_t>& image, c
                 std::vector<uint8_t> cut = synced;
                 replay(cut, ops, phaseStart, upTo, skip);
                 store(scratch, cut);
-                ASSERT_EQ(checkCutFile(scratch, before, after, base), "")
+                ASSERT_EQ(checkCutFile(scratch, before, after, frame), "")
                     << what << ": cut after " << upTo << " of " << ops.size() << " changes"
                     << (skip < i ? ", change " + std::to_string(skip) + " lost" : "");
             }
@@ -161,6 +213,12 @@ void replayCuts(const std::string& scratch, const std::vector<uint8_t>& image, c
         replay(synced, ops, phaseStart, i);
         phaseStart = i + 1;
     }
+}
+
+void replayCuts(const std::string& scratch, const std::vector<uint8_t>& image, const std::vector<Op>& ops,
+                uint64_t before, uint64_t after, size_t base, const std::string& what)
+{
+    replayCuts(scratch, image, ops, before, after, framesOf(base), what);
 }
 
 // What makes an append worth playing through: it starts a segment or an index, moves idx1
@@ -236,6 +294,92 @@ TEST(AviCrash, APowerFailureWhileClosingOrInsideTheLastAppendLeavesAValidFile)
         store(scratch, std::vector<uint8_t>(whole.begin(), whole.begin() + long(size)));
         ASSERT_EQ(checkCutFile(scratch, kFrames - 1, kFrames, kTiny, true), "") << "cut at " << size << " of " << whole.size();
     }
+}
+
+}  // namespace
+
+namespace {
+
+// Tiny frames fill more than one standard index in the first RIFF and in the first AVIX segment;
+// large ones cross the 1 MiB RIFF limit into a first and a second AVIX segment.
+constexpr uint64_t kMixedFrames = 1440;
+std::vector<uint8_t> mixedFrame(uint64_t k)
+{
+    static const std::vector<std::vector<uint8_t>> frames = [] {
+        std::vector<std::vector<uint8_t>> made;
+        for (uint64_t i = 0; i <= kMixedFrames; ++i)
+            made.push_back(testFrame(i, (i >= 300 && i < 320) || i >= 1420 ? 60000 : 100));
+        return made;
+    }();
+    return k < frames.size() ? frames[k] : testFrame(k, 100);
+}
+
+// What taking the last frame out involves, from where it is.
+std::string removalKind(const std::string& path, uint64_t frames)
+{
+    avi::AviFile file;
+    avi::ParsedAvi parsed;
+    if (!file.openExisting(path, false) || !avi::parseAvi(file, parsed) || parsed.indexes.empty())
+        return "unreadable";
+    if (frames == 1)
+        return "the only frame left";
+    const avi::StdIndex& last = parsed.indexes.back();
+    const bool opens = !parsed.inFirstRiff() && last.pos == parsed.last().moviList + 12;
+    if (parsed.inFirstRiff())
+        return last.inUse ? "first RIFF" : "first RIFF, an emptied index goes";
+    if (last.inUse == 0 && opens)
+        return parsed.avix.size() == 1 ? "an emptied AVIX segment goes, back into the first RIFF"
+                                       : "an emptied AVIX segment goes, back into the one before";
+    if (last.inUse == 0)
+        return "AVIX, an emptied index goes";
+    return last.inUse == 1 && opens ? "the only frame of an AVIX segment" : "AVIX";
+}
+
+// Every frame comes out in turn, down to none. The first removal of each kind is played through a
+// power failure at every point, and so is putting the frame back after some of them; the file then reads as one
+// frame count or the other through FFmpeg's demuxer, chunk by chunk and by the super index, and
+// the writer continues it with every index in line.
+TEST(AviCrash, APowerFailureWhileTakingOutOrPuttingBackAFrameLeavesAValidFile)
+{
+    ScratchDir dir;
+    const std::string path = dir.file("remove.avi"), scratch = dir.file("cut.avi");
+    auto writer = openWriter(path, mjpegFormat(160, 120));
+    ASSERT_TRUE(writer);
+    for (uint64_t k = 0; k < kMixedFrames; ++k) {
+        const std::vector<uint8_t> frame = mixedFrame(k);
+        ASSERT_TRUE(writer->append(frame.data(), frame.size(), true));
+    }
+    std::vector<uint8_t> image = fileBytes(path);
+    std::set<std::string> played;
+    // A put back is an append, played through in the append tests; here into the places a
+    // removal leaves: a segment, an index or a first RIFF that lost their last frame.
+    const std::set<std::string> putBackPlayed = {"first RIFF", "the only frame of an AVIX segment",
+                                                 "an emptied AVIX segment goes, back into the first RIFF"};
+    for (uint64_t k = kMixedFrames; k-- > 0;) {
+        const std::string kind = removalKind(path, k + 1);
+        std::vector<uint8_t> payload;
+        bool keyframe = false;
+        const auto remove = [&] { ASSERT_TRUE(writer->removeLastFrame(payload, keyframe)); };
+        std::vector<Op> ops = recording(remove);
+        ASSERT_TRUE(payload == mixedFrame(k) && keyframe) << "frame " << k;
+        if (!played.insert(kind).second) {
+            replay(image, ops);
+            continue;
+        }
+        const std::string what = kind + ", frame " + std::to_string(k);
+        replayCuts(scratch, image, ops, k, k + 1, mixedFrame, "taking out: " + what);
+        replay(image, ops);
+        ops = recording([&] { ASSERT_TRUE(writer->append(payload.data(), payload.size(), keyframe)); });
+        if (putBackPlayed.count(kind))
+            replayCuts(scratch, image, ops, k, k + 1, mixedFrame, "putting back: " + what);
+        replay(image, ops);
+        ops = recording(remove);
+        replay(image, ops);
+    }
+    ASSERT_TRUE(image == fileBytes(path)) << "the observer missed a change";
+    EXPECT_EQ(played.size(), 8u) << "not every kind of removal was played";
+    ASSERT_TRUE(writer->close());
+    EXPECT_EQ(checkCutFile(path, 0, 0, mixedFrame), "");
 }
 
 }  // namespace

@@ -64,11 +64,27 @@ std::string checkFrames(const Readback& r, size_t baseSize, uint64_t first = 0);
 
 // Walks the file as a strict RIFF reader does, each chunk at an even offset inside its parent
 // and only frames, indexes and JUNK in a movi list: where that fails, or nothing. FFmpeg's
-// demuxer resynchronises past a broken chunk, so it does not see such faults.
-std::string chunkChainFault(const std::string& path);
+// demuxer resynchronises past a broken chunk, so it does not see such faults. `trailingBytes`
+// lets bytes that start no RIFF follow the last one, as a power failure between growing the file
+// and the header that takes the growth in leaves them; readers stop there.
+std::string chunkChainFault(const std::string& path, bool trailingBytes = false);
 
-// The file reads chunk by chunk, opens without a logged error and holds exactly `frames` test
-// frames, in its header and its packets; returns what is wrong, or nothing.
+// Checks, on a file that reads chunk by chunk, that its counts and indexes agree: each 'indx'
+// entry names an 'ix00' chunk of its size and lists as many frames as that index holds, every
+// index entry (standard and idx1) names a frame chunk of its size, together they list every frame
+// chunk in file order, and dmlh, strh and (for the first RIFF) avih count those frames. Returns
+// the first disagreement, or nothing.
+std::string indexFault(const std::string& path);
+
+// The frames of a file as two other readers find them: one that takes every frame chunk of the
+// movi lists in order, one that trusts the super index's durations (reading that many entries of
+// each standard index). `fault` says where the file failed such a reader. Both stop at bytes
+// after the last RIFF that start no RIFF.
+std::vector<std::vector<uint8_t>> chunkPackets(const std::string& path, std::string& fault);
+std::vector<std::vector<uint8_t>> superIndexPackets(const std::string& path, std::string& fault);
+
+// The file reads chunk by chunk, its indexes agree, it opens without a logged error and holds
+// exactly `frames` test frames, in its header and its packets; returns what is wrong, or nothing.
 std::string checkRecording(const std::string& path, uint64_t frames, size_t baseSize);
 
 std::vector<uint8_t> fileBytes(const std::string& path);

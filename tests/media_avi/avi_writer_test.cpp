@@ -2,6 +2,7 @@
 // frame, after every append, across RIFF segments and after reopening.
 #include "avi_test_support.h"
 
+#include <filesystem>
 #include <fstream>
 
 using namespace avitest;
@@ -72,6 +73,27 @@ TEST(AviWriter, ReopeningContinuesTheRecordingAtItsExactRate)
         EXPECT_EQ(std::pair(info.frames, info.microSecPerFrame), std::pair(written + 17, us));
         EXPECT_TRUE(info.format.sameStream(mjpegFormat(160, 120)));
     }
+}
+
+// A recording cut short (a copy stopped part way, a disk that lost its tail) is continued and
+// closed without a new frame: by then the super index, the standard indexes, idx1 and every
+// count name the frames that are left, for readers that trust any one of them.
+TEST(AviWriter, ContinuingACutRecordingBringsEveryIndexInLineBeforeTheNextFrame)
+{
+    ScratchDir dir;
+    const std::string path = dir.file("cut.avi");
+    constexpr size_t kBase = 3700, kCut = 200001;
+    ASSERT_EQ(record(path, 0, 95, kBase), "");
+    std::filesystem::resize_file(path, kCut);
+    auto writer = openWriter(path, mjpegFormat(160, 120));
+    ASSERT_TRUE(writer);
+    const uint64_t left = writer->frameCount();
+    ASSERT_TRUE(left > 40 && left < 60) << left;
+    ASSERT_TRUE(writer->close());
+    EXPECT_EQ(checkRecording(path, left, kBase), "");
+    std::string fault;
+    EXPECT_EQ(superIndexPackets(path, fault).size(), left) << fault;
+    EXPECT_EQ(readAvi(path, false).packets.size(), left);
 }
 
 // Opens and appends that cannot work fail with a clear error; an empty file is started afresh.

@@ -15,6 +15,10 @@
 //               idx1 size                                                                sync
 //            3. super index duration, then the standard index's entry count              sync
 //            4. one 8-byte write turns the frame's '00dc' header into the slack's 'JUNK'  sync
+//            Before that, an index that removals emptied leaves the super index (the count,
+//            sync, then its header becomes the slack's, sync), and an AVIX segment whose index
+//            left is cut off the end of the file (sync), so that the last frame is again the
+//            last entry of the current index, right before the slack.
 //
 // In the code each step is one line and each sync stands on its own line, in this order.
 // The idx1 of the first RIFF follows its movi list; when the slack runs out it is written anew
@@ -65,10 +69,12 @@ private:
     Status ensureReserve(bool enforceLimit);
     Status allocateIndexChunk();
     Status relocateIdx1(uint64_t need, const std::vector<uint64_t>& retag, uint64_t trailingJunk, bool enforceLimit);
-    Status writeIdx1Copy(uint64_t at, uint64_t fileEnd);
+    Status writeIdx1Copy(uint64_t at, uint64_t fileEnd, uint32_t tag = kIdx1);
     Status extendSegment(uint64_t need, bool enforceLimit);
     Status startSegment(uint64_t need);
     Status growFile(uint64_t preferredEnd, uint64_t minimalEnd, uint64_t& end);
+    Status takeInGrowth(std::initializer_list<uint64_t> chunks, uint64_t end);
+    Status cutAfterJunk(std::initializer_list<uint64_t> lists, uint64_t junk);
     Status compact();
     uint64_t slackGrowth() const;
     uint64_t riffLimitEnd(bool enforceLimit) const;

@@ -78,7 +78,9 @@ void Writer::useNewIndex(uint64_t pos, uint32_t capacity, uint64_t base)
 }
 
 // Grows the file to `preferredEnd`, or to `minimalEnd` when the disk (or a size limit) has no
-// room for more, so that the last frames that fit still get written.
+// room for more, so that the last frames that fit still get written. The new size is on disk
+// before any header takes the new space in: the other way round a power failure could leave a
+// RIFF that runs past the end of the file.
 Status Writer::growFile(uint64_t preferredEnd, uint64_t minimalEnd, uint64_t& end)
 {
     end = std::max(preferredEnd, fileEnd_);
@@ -87,6 +89,51 @@ Status Writer::growFile(uint64_t preferredEnd, uint64_t minimalEnd, uint64_t& en
         end = std::max(minimalEnd, fileEnd_);
         st = end > fileEnd_ ? file_.allocate(fileEnd_, end - fileEnd_) : Status::ok();
     }
+    if (st && end > fileEnd_)
+        st = file_.sync();
+    return st;
+}
+
+// The file grew from fileEnd_ to `end`; `chunks` (outermost first, the innermost a JUNK chunk)
+// end at fileEnd_ and take the new space in. A JUNK chunk fills it first, behind the last RIFF
+// where readers stop; then each chunk grows over it, each on disk before the next, so that no
+// chunk ever ends past the one holding it, nor a list in bytes that are no chunk.
+Status Writer::takeInGrowth(std::initializer_list<uint64_t> chunks, uint64_t end)
+{
+    if (end == fileEnd_)
+        return Status::ok();
+    Status st = file_.writeJunk(fileEnd_, end);
+    if (st) st = file_.sync();
+    for (uint64_t chunk : chunks) {
+        if (st) st = file_.setChunkEnd(chunk, end);
+        if (st) st = file_.sync();
+    }
+    if (st)
+        fileEnd_ = end;
+    return st;
+}
+
+// The JUNK chunk at `junk`, which ends the file and the `lists` holding it (outermost first),
+// shrinks to its header and the file is cut behind it: the rest becomes a JUNK chunk of its own,
+// which the lists then leave, innermost first, each on disk before the next.
+Status Writer::cutAfterJunk(std::initializer_list<uint64_t> lists, uint64_t junk)
+{
+    const uint64_t end = junk + kChunkHeader;
+    Status st;
+    if (end < fileEnd_) {
+        st = file_.writeJunk(end, fileEnd_);
+        if (st) st = file_.sync();
+        if (st) st = file_.writeHeader(junk, kJunk, 0);
+        if (st) st = file_.sync();
+        for (auto list = std::rbegin(lists); st && list != std::rend(lists); ++list) {
+            st = file_.setChunkEnd(*list, end);
+            if (st) st = file_.sync();
+        }
+    }
+    if (st) st = file_.truncate(end);
+    if (st) st = file_.sync();
+    if (st)
+        fileEnd_ = end;
     return st;
 }
 
@@ -142,14 +189,11 @@ Status Writer::ensureReserve(bool enforceLimit)
     uint64_t end = 0;
     Status st = growFile(std::min(alignUp(minimal + kReserveBytes, kChunkAlign), alignDown(limit, kChunkAlign)),
                          alignUp(minimal, kChunkAlign), end);
-    // The reserve, and the first RIFF with it, reach the new end of the file.
-    if (st) st = file_.writeJunk(reservePos_, end);
-    if (st) st = file_.setChunkEnd(kFirstRiff, end);
-    if (st) st = file_.sync();
+    // The first RIFF, and the reserve with it, reach the new end of the file; behind an idx1 that
+    // ends the RIFF, the new space is the reserve.
     if (!st)
         return st;
-    fileEnd_ = end;
-    return Status::ok();
+    return reservePos_ == fileEnd_ ? takeInGrowth({kFirstRiff}, end) : takeInGrowth({kFirstRiff, reservePos_}, end);
 }
 
 // A new standard index, placed in the slack like a frame and then listed in the super index.
@@ -196,27 +240,17 @@ Status Writer::relocateIdx1(uint64_t need, const std::vector<uint64_t>& retag, u
         return Status::error(kSegmentFull, "");
     const uint64_t reserve = low + tail + kReserveBytes <= limit ? kReserveBytes : 0;
     const uint64_t high = idx1PlaceDown(std::min(limit - tail - reserve, std::max(low, slack_ + need + slackGrowth())));
-    Status st;
-    if (addJunk) {
-        st = file_.writeHeader(junk, kJunk, 0);
-        if (st) st = file_.setChunkEnd(kFirstRiff, junk + kChunkHeader);
-        if (st) st = file_.sync();
-        if (!st)
-            return st;
-        trailingJunk = junk;
-        fileEnd_ = junk + kChunkHeader;
-    }
     uint64_t end = 0;
-    if (!(st = growFile(alignUp(high + tail + reserve, kChunkAlign), alignUp(low + tail, kChunkAlign), end)))
-        return st;
-    const uint64_t at = end >= alignUp(high + tail + reserve, kChunkAlign) ? high : low;
-    // 1. The JUNK that ends the RIFF, and the RIFF, reach the new end of the file.
-    st = file_.writeJunk(trailingJunk, end);
-    if (st) st = file_.setChunkEnd(kFirstRiff, end);
-    if (st) st = file_.sync();
+    Status st = growFile(alignUp(high + tail + reserve, kChunkAlign), alignUp(low + tail, kChunkAlign), end);
     if (!st)
         return st;
-    fileEnd_ = end;
+    const uint64_t at = end >= alignUp(high + tail + reserve, kChunkAlign) ? high : low;
+    // 1. The RIFF, and the JUNK that ends it (made of the new space when there is none), reach
+    //    the new end of the file.
+    st = addJunk ? takeInGrowth({kFirstRiff}, end) : takeInGrowth({kFirstRiff, trailingJunk}, end);
+    if (!st)
+        return st;
+    trailingJunk = junk;
     // 2. The copy, with its reserve behind it, inside that JUNK.
     st = writeIdx1Copy(at, end);
     if (st) st = file_.sync();
@@ -239,10 +273,10 @@ Status Writer::relocateIdx1(uint64_t need, const std::vector<uint64_t>& retag, u
     return Status::ok();
 }
 
-Status Writer::writeIdx1Copy(uint64_t at, uint64_t fileEnd)
+Status Writer::writeIdx1Copy(uint64_t at, uint64_t fileEnd, uint32_t tag)
 {
     std::vector<uint8_t> copy(kChunkHeader + idx1_.size() + kChunkHeader);
-    putHeader(copy.data(), kIdx1, uint32_t(idx1_.size()));
+    putHeader(copy.data(), tag, uint32_t(idx1_.size()));
     std::copy(idx1_.begin(), idx1_.end(), copy.begin() + kChunkHeader);
     const uint64_t reserve = at + kChunkHeader + idx1_.size();
     putHeader(copy.data() + copy.size() - kChunkHeader, kJunk, uint32_t(fileEnd - reserve - kChunkHeader));
@@ -260,13 +294,10 @@ Status Writer::extendSegment(uint64_t need, bool enforceLimit)
                                         alignDown(limit, kChunkAlign));
     uint64_t end = 0;
     Status st = growFile(preferred, minimal, end);
-    if (st) st = file_.writeJunk(slack_, end);
-    if (st) st = file_.setChunkEnd(segMovi_, end);
-    if (st) st = file_.setChunkEnd(segRiff_, end);
-    if (st) st = file_.sync();
+    if (st) st = takeInGrowth({segRiff_, segMovi_, slack_}, end);
     if (!st)
         return st;
-    fileEnd_ = moviEnd_ = end;
+    moviEnd_ = end;
     return Status::ok();
 }
 
@@ -293,9 +324,11 @@ Status Writer::startSegment(uint64_t need)
     putListHeader(head + kListHeader, kList, uint32_t(end - movi - kChunkHeader), kMovi);
     putHeader(head + 2 * kListHeader, kStdIndexChunk, uint32_t(stdIndexBytes(capacity) - kChunkHeader));
     putStdIndexHeader(head + 2 * kListHeader + kChunkHeader, movi + kChunkHeader);
-    // 1. The segment and its super index entry, past everything a reader looks at.
-    st = file_.write(at, head, sizeof head);
-    if (st) st = file_.writeJunk(slack, end);
+    // 1. The segment's slack, then the segment and its super index entry, past everything a
+    //    reader looks at.
+    st = file_.writeJunk(slack, end);
+    if (st) st = file_.sync();
+    if (st) st = file_.write(at, head, sizeof head);
     if (st) st = writeSuperEntry(index, uint32_t(stdIndexBytes(capacity)));
     if (st) st = file_.sync();
     // 2. The count that makes the entry, and so the segment, part of the super index.
@@ -317,31 +350,21 @@ Status Writer::startSegment(uint64_t need)
 // frame; in the first RIFF by writing idx1 right behind the last frame and cutting there.
 Status Writer::compact()
 {
-    if (!firstRiff_) {
-        const uint64_t end = slack_ + kChunkHeader;
-        Status st = file_.truncate(end);
-        if (st) st = file_.writeHeader(slack_, kJunk, 0);
-        if (st) st = file_.setChunkEnd(segMovi_, end);
-        if (st) st = file_.setChunkEnd(segRiff_, end);
-        if (st) st = file_.sync();
-        return st;
-    }
+    if (!firstRiff_)
+        return cutAfterJunk({segRiff_, segMovi_}, slack_);
     const uint64_t at = idx1PlaceUp(slack_ + kChunkHeader), idx1End = at + kChunkHeader + idx1_.size();
-    if (idx1End + kChunkHeader > moviEnd_) {  // no room in the slack: only the reserve goes
-        const uint64_t end = reservePos_ + kChunkHeader;
-        Status st = file_.truncate(end);
-        if (st) st = file_.writeHeader(reservePos_, kJunk, 0);
-        if (st) st = file_.setChunkEnd(kFirstRiff, end);
-        if (st) st = file_.sync();
-        return st;
-    }
-    // The copy in the slack; the slack, the movi list and the RIFF end at it, each on disk
-    // before the next; then the file is cut behind it.
-    Status st = writeIdx1Copy(at, moviEnd_);
+    if (idx1End + kChunkHeader > moviEnd_)  // no room in the slack: only the reserve goes
+        return reservePos_ + kChunkHeader <= fileEnd_ ? cutAfterJunk({kFirstRiff}, reservePos_) : Status::ok();
+    // The copy in the slack, as a JUNK chunk while it lies inside the movi list; the slack and
+    // the movi list end at it, then it becomes idx1 and the RIFF ends behind it, each on disk
+    // before the next; then the file is cut there.
+    Status st = writeIdx1Copy(at, moviEnd_, kJunk);
     if (st) st = file_.sync();
     if (st) st = file_.writeJunk(slack_, at);
     if (st) st = file_.sync();
     if (st) st = file_.setChunkEnd(segMovi_, at);
+    if (st) st = file_.sync();
+    if (st) st = file_.write32(at, kIdx1);
     if (st) st = file_.sync();
     if (st) st = file_.setChunkEnd(kFirstRiff, idx1End);
     if (st) st = file_.sync();
