@@ -103,7 +103,7 @@ QImage PreviewThread::takePicture(QImage* large, QSize* frameSize)
 //
 // Paced by the pictures: after one is taken the worker sleeps until shortly before the next is
 // due, then looks every few milliseconds until it is there. Sleeping a whole interval after the
-// work would add the work's time to every interval (24 instead of 30 pictures a second at 1080p).
+// work would add the work's time (a 1080p JPEG's decode) to every interval.
 void PreviewThread::run()
 {
     using Clock = std::chrono::steady_clock;
