@@ -24,7 +24,7 @@ constexpr uint64_t kFrames[] = {1000, 60000, 100000};
 constexpr int kFiles = 3;
 constexpr size_t kFrameBytes = 1000;
 constexpr uint32_t kMicroSecPerFrame = 66666;
-constexpr int kRounds = 400, kSyncedRounds = 40;
+constexpr int kRounds = 400, kSyncedRounds = 100;
 
 void fail(const std::string& what, const Status& st)
 {

@@ -8,6 +8,8 @@
 #include <kelvra/media/avi_writer.h>
 
 #include <QDir>
+#include <QDoubleSpinBox>
+#include <QTimeEdit>
 #include <QFile>
 
 #include <cmath>
@@ -161,6 +163,14 @@ protected:
         at::withSource(cap_, [&](media::FrameSource& s) { f = s.format(); });
         return f;
     }
+    bool menuChecked(const std::string& path)
+    {
+        for (const at::MenuEntry& e : at::menuEntries(cap_))
+            if (e.path == path)
+                return e.checked;
+        ADD_FAILURE() << "no menu entry " << path;
+        return false;
+    }
     // The program closed and started again: a new window connects to the same device.
     void restart()
     {
@@ -264,11 +274,15 @@ TEST_F(WeeksTest, CaptureHoursAcrossMidnightOnTheVirtualClock)
     ASSERT_TRUE(open(file));
     auto tick = [](HWND, UINT, UINT_PTR, DWORD) { send(ticking_, WM_CAP_SINGLE_FRAME); };
     ASSERT_NE(SetTimer(parent_->handle(), 1, 3600000, tick), 0u);
-    CaptureHours night;
-    night.mode = CaptureHours::Mode::Between;
-    night.fromMinute = 22 * 60;
-    night.toMinute = 2 * 60;
-    at::setCaptureHours(cap_, {1, night.fromMinute, night.toMinute, 0, 0});
+    pt::scriptModal([](QDialog& dialog, const ModalInfo& info) {
+        EXPECT_EQ(info.caption, "Capture Hours");
+        child<QTimeEdit>(dialog, "from")->setTime(QTime(22, 0));
+        child<QTimeEdit>(dialog, "to")->setTime(QTime(2, 0));
+        dialog.accept();
+    });
+    ASSERT_TRUE(at::triggerMenu(cap_, "Capture Hours/Between 07:00 and 19:00..."));
+    EXPECT_TRUE(menuChecked("Capture Hours/Between 22:00 and 02:00..."));
+    EXPECT_FALSE(menuChecked("Capture Hours/Always"));
     pt::advanceClock(3600000);  // 13:00
     EXPECT_NE(at::statusText(cap_).find("\noutside capture hours until 22:00"), std::string::npos) << at::statusText(cap_);
     pt::advanceClock(48 * 3600000ull - 3600000);  // to 12:00 two days later
@@ -279,9 +293,25 @@ TEST_F(WeeksTest, CaptureHoursAcrossMidnightOnTheVirtualClock)
     const std::string journal = journalText(file);
     EXPECT_EQ(occurrences(journal, "Frame steps not recorded: outside capture hours until 22:00."), 3) << journal;
     EXPECT_EQ(occurrences(journal, "Capture hours begin"), 2) << journal;
-    EXPECT_EQ(at::captureHours(cap_).mode, 1);
     restart();  // kept with the device's settings
-    EXPECT_EQ(at::captureHours(cap_).fromMinute, 22 * 60);
+    EXPECT_TRUE(menuChecked("Capture Hours/Between 22:00 and 02:00..."));
+
+    // Daylight from a place typed once; a cancelled dialog changes nothing.
+    pt::scriptModal([](QDialog& dialog, const ModalInfo& info) {
+        EXPECT_EQ(info.caption, "Daylight Only");
+        child<QDoubleSpinBox>(dialog, "latitude")->setValue(51.4779);
+        child<QDoubleSpinBox>(dialog, "longitude")->setValue(-0.0015);
+        dialog.accept();
+    });
+    ASSERT_TRUE(at::triggerMenu(cap_, "Capture Hours/Daylight Only..."));
+    const at::Hours hours = at::captureHours(cap_);
+    EXPECT_EQ(hours.mode, 2);
+    EXPECT_NEAR(hours.latitude, 51.4779, 1e-6);
+    pt::scriptModal(pt::cancel());
+    ASSERT_TRUE(at::triggerMenu(cap_, "Capture Hours/Between 22:00 and 02:00..."));
+    EXPECT_TRUE(menuChecked("Capture Hours/Daylight Only..."));
+    ASSERT_TRUE(at::triggerMenu(cap_, "Capture Hours/Always"));
+    EXPECT_EQ(at::captureHours(cap_).mode, 0);
 }
 
 // An open refused for a reason that passes (the folder is not there yet, the disk is full) is

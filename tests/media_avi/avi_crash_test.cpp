@@ -126,7 +126,8 @@ std::string framesDiffer(const std::vector<std::vector<uint8_t>>& packets, const
 
 // A file cut short by a power failure reads as `before` or `after` frames through FFmpeg's
 // demuxer (OpenDML and idx1), chunk by chunk and trusting the super index (those two not when
-// the file ends inside a chunk, `cutShort`), and the writer continues it with every index in line.
+// the file ends inside a chunk, `cutShort`), and the writer continues it with every index in
+// line, taking frames and giving them back.
 std::string checkCutFile(const std::string& path, uint64_t before, uint64_t after, const FrameFn& frame,
                          bool cutShort = false)
 {
@@ -165,9 +166,17 @@ std::string checkCutFile(const std::string& path, uint64_t before, uint64_t afte
     // Continuing has brought every index and count in line before any new frame.
     if (std::string bad = indexFault(path); !bad.empty())
         return "continued with " + std::to_string(frames) + " frames: " + bad;
+    // It takes a frame, gives back the last one (the new frame, or the last it recovered) and
+    // takes it again.
     const std::vector<uint8_t> next = frame(frames);
-    if (frames < before || frames > after || !(st = writer->append(next.data(), next.size(), true)) || !(st = writer->close()))
-        return "recovered " + std::to_string(frames) + " frames: " + st.message;
+    std::vector<uint8_t> taken;
+    bool keyframe = false;
+    if (frames < before || frames > after || !(st = writer->append(next.data(), next.size(), true)) ||
+        !(st = writer->removeLastFrame(taken, keyframe)) || taken != next ||
+        (frames > 0 && (!(st = writer->removeLastFrame(taken, keyframe)) || taken != frame(frames - 1) ||
+                        !(st = writer->append(taken.data(), taken.size(), keyframe)))) ||
+        !(st = writer->append(next.data(), next.size(), true)) || !(st = writer->close()))
+        return "recovered " + std::to_string(frames) + " frames: " + (st ? "a frame taken out differs" : st.message);
     if (std::string bad = indexFault(path); !bad.empty())
         return "after recovery: " + bad;
     const Readback r = readAvi(path);

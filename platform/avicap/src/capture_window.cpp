@@ -31,6 +31,7 @@ constexpr UINT kDefaultStepCaptureAverageFrames = 5;
 constexpr double kMicroSecPerSecond = 1e6;
 constexpr int kBannerMargin = 3;
 constexpr int kBannerFontPoints = 8;
+constexpr int kLiveBannerFontPoints = 11;
 constexpr QRgb kBannerColor = 0xD0B00000;  // translucent dark red over the picture
 
 // The settings a fresh capture window answers to WM_CAP_GET_SEQUENCE_SETUP, as Windows fills
@@ -128,6 +129,9 @@ CaptureWindow::CaptureWindow(QWidget* parent, int id)
 
 CaptureWindow::~CaptureWindow()
 {
+    // The Live View is owned by the main window, but shows this window: it goes with it.
+    delete liveView_.data();
+    replay_.reset();
     // The worker goes first: it must not post to a window that is half destroyed.
     preview_.reset();
     if (file_) {
@@ -397,6 +401,7 @@ LRESULT CaptureWindow::singleFrame()
     }
     clear(Topic::File);
     watchFramed(frame);
+    fileFramesChanged(file_->frames() - 1);
     return TRUE;
 }
 
@@ -549,12 +554,16 @@ void CaptureWindow::devicePeriodChanged()
 
 void CaptureWindow::pictureArrived()
 {
-    QImage picture = preview_->takePicture();
+    QImage large;
+    QImage picture = preview_->takePicture(&large, &cameraSize_);
     if (picture.isNull() || !device_)
         return;
     picture_ = std::move(picture);
+    livePicture_ = std::move(large);
     ++picturesShown_;
     update();
+    if (liveView_)
+        liveView_->update();
 }
 
 void CaptureWindow::deviceStateChanged(const Device* device, media::SourceState state)
@@ -584,29 +593,47 @@ void CaptureWindow::resizeEvent(QResizeEvent* event)
 void CaptureWindow::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
-    painter.fillRect(rect(), Qt::black);
-    if (!picture_.isNull()) {
-        // Scaled into the window with its own aspect ratio, centred.
-        QRect target(QPoint(0, 0), fittedSize(picture_.width(), picture_.height(), size()));
-        target.moveCenter(rect().center());
-        painter.drawImage(target, picture_);
+    paintView(painter, rect(), false);
+}
+
+void CaptureWindow::paintView(QPainter& painter, const QRect& area, bool live)
+{
+    painter.fillRect(area, Qt::black);
+    const bool replaying = replay_ && !replay_->picture().isNull();
+    const QImage& picture = replaying ? replay_->picture() : (live && !livePicture_.isNull()) ? livePicture_ : picture_;
+    const QSize own = replaying ? replay_->frameSize() : cameraSize_;
+    if (!picture.isNull()) {
+        // Scaled into the view with its own aspect ratio, centred; the Live View never shows it
+        // larger than the camera made it.
+        const QSize box = live && own.isValid() ? area.size().boundedTo(own) : area.size();
+        const QSize shape = own.isValid() ? own : picture.size();
+        QRect target(QPoint(0, 0), fittedSize(shape.width(), shape.height(), box));
+        target.moveCenter(area.center());
+        painter.drawImage(target, picture);
+        if (!replaying && fileFrames_ && onion_.frames > 0)
+            (live ? liveOnion_ : previewOnion_).paint(painter, target, onionPictures(), onion_, fileFrames_->generation());
     } else if (!device_) {
         painter.setPen(Qt::gray);
-        painter.drawText(rect(), Qt::AlignCenter | Qt::TextWordWrap, QStringLiteral("No capture device"));
+        painter.drawText(area, Qt::AlignCenter | Qt::TextWordWrap, QStringLiteral("No capture device"));
     }
-    paintStatusLine(painter);
+    paintStatusLine(painter, area, live);
+    paintBanner(painter, area, live);
+}
+
+void CaptureWindow::paintBanner(QPainter& painter, const QRect& area, bool live)
+{
     const std::string problems = problems_.text();
     if (problems.empty())
         return;
     QFont font = painter.font();
-    font.setPointSize(kBannerFontPoints);
+    font.setPointSize(live ? kLiveBannerFontPoints : kBannerFontPoints);
     painter.setFont(font);
-    const QRect textArea = rect().adjusted(kBannerMargin, 0, -kBannerMargin, 0);
+    const QRect textArea = area.adjusted(kBannerMargin, 0, -kBannerMargin, 0);
     const QString text = QString::fromLocal8Bit(problems.c_str());
     QRect needed = painter.boundingRect(textArea, Qt::AlignLeft | Qt::TextWordWrap, text);
     // At most half the picture; the notice window has the whole text.
-    const int bannerHeight = std::min(height() / 2, needed.height() + 2 * kBannerMargin);
-    const QRect banner(0, height() - bannerHeight, width(), bannerHeight);
+    const int bannerHeight = std::min(area.height() / 2, needed.height() + 2 * kBannerMargin);
+    const QRect banner(area.left(), area.bottom() + 1 - bannerHeight, area.width(), bannerHeight);
     painter.fillRect(banner, QColor::fromRgba(kBannerColor));
     painter.setPen(Qt::white);
     painter.drawText(banner.adjusted(kBannerMargin, kBannerMargin, -kBannerMargin, -kBannerMargin),

@@ -14,14 +14,20 @@
 // - While a file is open a status line over the picture names it, counts its frames and tells how
 //   long the room left lasts; NAME.avi.log beside it journals the recording's events. Both are
 //   for the user who left it running (capture_window_status.cpp, recording_watch.h).
+// - For animation it has a context menu (capture_menu.h), a Live View (live_view.h), an onion
+//   skin of the file's last frames (onion_skin.h), Play Last Frames (replay.h) and Remove Last
+//   Frame; capture_window_animation.cpp ties them to the window.
 #pragma once
 
 #include "capture_file.h"
+#include "capture_menu.h"
 #include "device.h"
 #include "device_settings.h"
+#include "onion_skin.h"
 #include "preview_thread.h"
 #include "problems.h"
 #include "recording_watch.h"
+#include "replay.h"
 
 #include <kelvra/avicap/testing.h>
 #include <kelvra/user/window.h>
@@ -38,6 +44,7 @@
 #include <string>
 #include <vector>
 
+class QFontMetrics;
 class QMessageBox;
 class QPainter;
 class QTimer;
@@ -47,6 +54,9 @@ namespace kelvra::avicap {
 std::string defaultCaptureFilePath();
 // The title of the notice for a topic: the thing the user works with, not this window.
 const char* noticeCaption(Topic topic);
+// A row of the status line made to fit `width`: the first of its shorter forms that fits, made of
+// whole words (only a file name may lose its middle, when nothing else is left).
+QString fitStatusRow(const QFontMetrics& metrics, const QString& row, int width);
 
 class CaptureWindow : public QWidget, public platform::Window {
     Q_OBJECT
@@ -75,9 +85,41 @@ public:
     void setCaptureHours(const CaptureHours& hours);
     std::optional<std::chrono::milliseconds> grabTimeoutOverride;
 
+    // Animation (capture_window_animation.cpp): what the menu, the Live View and its keys do.
+    void openLiveView();
+    QWidget* liveView() const;
+    const OnionSettings& onion() const { return onion_; }
+    void setOnion(const OnionSettings& settings);
+    void playLastFrames();
+    void stopPlaying();
+    bool playing() const { return replay_ != nullptr; }
+    int playFrames() const { return playFrames_; }
+    void setPlayFrames(int frames);
+    bool loop() const { return loop_; }
+    void setLoop(bool on) { loop_ = on; }
+    void removeLastFrame();
+    void putBackRemovedFrame();
+    bool canRemove() const;
+    bool canPutBack() const;
+    void grabFromLiveView();
+    CaptureMenu& menu();
+    // The file frames the onion skin shows now, newest first; the replayed frame's number.
+    std::vector<uint64_t> onionFrameNumbers();
+    std::optional<int64_t> playingFrame() const;
+    uint64_t onionDecodes() const { return fileFrames_ ? fileFrames_->decodes() : 0; }
+
+    // For the Live View.
+    void paintView(QPainter& painter, const QRect& area, bool live);
+    void liveViewResized(QSize box);
+    void liveViewClosing();
+    void journalNote(const std::string& event);
+    void replayStep();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     LRESULT dispatch(UINT msg, WPARAM wParam, LPARAM lParam);
@@ -114,7 +156,16 @@ private:
     void watchFramed(const media::Frame& frame);
     void watchStepFailed(const media::Status& status, const std::string& text);
     void finishWatch(const media::Status& closing, uint64_t frames);
-    void paintStatusLine(QPainter& painter);
+    void paintStatusLine(QPainter& painter, const QRect& area, bool live);
+    void paintBanner(QPainter& painter, const QRect& area, bool live);
+
+    // Animation (capture_window_animation.cpp).
+    void note(const std::string& text);  // a line of news in the status line for a while
+    std::optional<std::string> currentNote() const;
+    std::string playingText() const;
+    void fileFramesChanged(uint64_t firstChanged);
+    void refreshViews();
+    std::vector<FileFrames::Picture> onionPictures();
 
     // Steps without a file, a chosen earlier recording, the device's kept settings and the
     // capture hours (capture_window_steps.cpp).
@@ -149,6 +200,20 @@ private:
     std::string continueNote_;                  // the chosen file is an earlier recording: what it holds
     DeviceSettings settings_;
     std::optional<int64_t> outsideHoursUntil_;  // steps fall outside the capture hours until then
+
+    // Animation.
+    QImage livePicture_;  // the Live View's picture, made for its size
+    QSize cameraSize_;    // the live picture's own size
+    OnionSettings onion_;
+    std::unique_ptr<FileFrames> fileFrames_;
+    OnionLayer previewOnion_, liveOnion_;
+    std::unique_ptr<Replay> replay_;
+    int playFrames_ = kDefaultReplayFrames;
+    bool loop_ = false;
+    std::string note_;
+    uint64_t noteUntilMs_ = 0;
+    std::unique_ptr<CaptureMenu> menu_;
+    QPointer<QWidget> liveView_;
 };
 
 }  // namespace kelvra::avicap

@@ -4,6 +4,7 @@
 #include "capture_window.h"
 
 #include <QDir>
+#include <QFontMetrics>
 #include <QFileInfo>
 #include <QPainter>
 #include <QTimer>
@@ -15,10 +16,11 @@ namespace kelvra::avicap {
 namespace {
 
 constexpr int kStatusMargin = 3;
-constexpr int kStatusFontPixels = 10;          // small: the program's preview is 200 pixels wide
+constexpr int kStatusFontPixels = 11;          // the smallest size whose commas and descenders read
+constexpr int kLiveStatusFontPixels = 15;      // the Live View has room for the whole line
 constexpr const char* kPaceWords = " at the present pace";
 constexpr int kStatusRefreshMs = 1000;          // "last frame ... ago" moves on by the second
-constexpr QRgb kStatusColor = 0xB0000000;        // translucent black over the picture
+constexpr QRgb kStatusColor = 0xD0000000;        // nearly opaque black: the text reads over any picture
 constexpr QRgb kNotRecordingColor = 0xD0A05000;  // amber: frame steps go nowhere
 
 // "~/Videos" for a folder in the home folder, the full path otherwise.
@@ -54,6 +56,7 @@ void CaptureWindow::startWatch()
         file_->path(), file_->frames(), streamText(file_->width(), file_->height(), compressionName(file_->format())),
         stepClockMs());
     stepsWithoutFile_ = 0;
+    fileFrames_ = std::make_unique<FileFrames>(file_->path(), file_->width(), file_->height(), file_->frames());
     if (!statusTimer_) {
         statusTimer_ = new QTimer(this);
         connect(statusTimer_, &QTimer::timeout, this, [this] { update(); });
@@ -97,6 +100,8 @@ void CaptureWindow::finishWatch(const media::Status& closing, uint64_t frames)
         return;
     watch_->closed(frames, closing ? std::string() : closing.message);
     watch_.reset();
+    stopPlaying();
+    fileFrames_.reset();
     if (statusTimer_)
         statusTimer_->stop();
     // Warnings about a recording end with it.
@@ -107,52 +112,118 @@ void CaptureWindow::finishWatch(const media::Status& closing, uint64_t frames)
 
 std::string CaptureWindow::statusText() const
 {
+    // What the animation side has to say comes last: a replay running, or news about a command.
+    std::string news;
+    if (replay_)
+        news = playingText();
+    if (std::optional<std::string> n = currentNote())
+        news += (news.empty() ? "" : "\n") + *n;
+    std::string rows;
     if (!file_ || !watch_) {
-        std::string rows = continueNote_;
-        if (stepsWithoutFile_ > 0)
+        rows = continueNote_;
+        if (stepsWithoutFile_ != 0)
             rows += (rows.empty() ? "" : "\n") + ("Not recording: " + groupedNumber(stepsWithoutFile_) +
                                                    (stepsWithoutFile_ == 1 ? " frame step" : " frame steps") +
                                                    " found no open capture file.");
-        return rows;
+    } else {
+        const QFileInfo info(QString::fromLocal8Bit(file_->path().c_str()));
+        const std::string where =
+            QDir(shownFolder(info.absolutePath())).filePath(info.fileName()).toLocal8Bit().toStdString();
+        const uint64_t frames = file_->frames();
+        std::string count = groupedNumber(frames) + (frames == 1 ? " frame" : " frames");
+        const std::optional<uint64_t> since = watch_->msSinceLastFrame(stepClockMs());
+        count += since ? ", last " + shortDuration(*since) + " ago" : ", none taken yet";
+        rows = "REC " + where + "\n" + count + "\n" + watch_->forecastLine();
+        if (outsideHoursUntil_)
+            rows += "\noutside capture hours until " + localClockText(*outsideHoursUntil_, wallClockSeconds());
     }
-    const QFileInfo info(QString::fromLocal8Bit(file_->path().c_str()));
-    const std::string where = QDir(shownFolder(info.absolutePath())).filePath(info.fileName()).toLocal8Bit().toStdString();
-    const uint64_t frames = file_->frames();
-    std::string count = groupedNumber(frames) + (frames == 1 ? " frame" : " frames");
-    const std::optional<uint64_t> since = watch_->msSinceLastFrame(stepClockMs());
-    count += since ? ", last " + shortDuration(*since) + " ago" : ", none taken yet";
-    std::string rows = "REC " + where + "\n" + count + "\n" + watch_->forecastLine();
-    if (outsideHoursUntil_)
-        rows += "\noutside capture hours until " + localClockText(*outsideHoursUntil_, wallClockSeconds());
-    return rows;
+    if (news.empty())
+        return rows;
+    return rows.empty() ? news : rows + "\n" + news;
 }
 
-void CaptureWindow::paintStatusLine(QPainter& painter)
+namespace {
+
+// Shorter forms of a status row, longest first, each made of whole words: a narrow view shows
+// the first that fits. Only the file's name may lose its middle, when nothing else is left.
+QStringList shorterForms(const QString& row)
+{
+    QStringList forms{row};
+    if (row.startsWith(QLatin1String("REC "))) {
+        const QString name = row.section(QLatin1Char('/'), -1);
+        if (name != row.mid(4))
+            forms << QStringLiteral("REC \u2026/") + name;
+        forms << QStringLiteral("REC ") + name;
+        return forms;
+    }
+    if (row.startsWith(QLatin1String("room for "))) {
+        QString shorter = row;
+        if (shorter.endsWith(QLatin1String(kPaceWords)))
+            forms << (shorter = shorter.chopped(int(std::strlen(kPaceWords))));
+        const int comma = shorter.indexOf(QLatin1String(", "));
+        if (comma > 0) {
+            // "room for about 3 days" says more to a user who comes back than the frame count.
+            forms << QStringLiteral("room for ") + shorter.mid(comma + 2);
+            forms << shorter.left(comma);
+        }
+        return forms;
+    }
+    const int comma = row.indexOf(QLatin1String(", "));
+    if (comma > 0)
+        forms << row.left(comma);
+    return forms;
+}
+
+}  // namespace
+
+QString fitStatusRow(const QFontMetrics& metrics, const QString& row, int width)
+{
+    const QStringList forms = shorterForms(row);
+    for (const QString& form : forms)
+        if (metrics.horizontalAdvance(form) <= width)
+            return form;
+    const QString& last = forms.last();
+    if (last.startsWith(QLatin1String("REC ")))
+        return QStringLiteral("REC ") + metrics.elidedText(last.mid(4), Qt::ElideMiddle,
+                                                           width - metrics.horizontalAdvance(QStringLiteral("REC ")));
+    // Whole words from the end, then an ellipsis.
+    QStringList words = last.split(QLatin1Char(' '));
+    while (words.size() > 1) {
+        words.removeLast();
+        const QString text = words.join(QLatin1Char(' ')) + QStringLiteral("\u2026");
+        if (metrics.horizontalAdvance(text) <= width)
+            return text;
+    }
+    return metrics.elidedText(last, Qt::ElideRight, width);
+}
+
+void CaptureWindow::paintStatusLine(QPainter& painter, const QRect& area, bool live)
 {
     const std::string status = statusText();
     if (status.empty())
         return;
     QFont font = painter.font();
-    font.setPixelSize(kStatusFontPixels);
+    font.setPixelSize(live ? kLiveStatusFontPixels : kStatusFontPixels);
+    font.setHintingPreference(QFont::PreferFullHinting);  // crisp commas and descenders when small
     painter.setFont(font);
     const QFontMetrics metrics(font);
-    const int textWidth = width() - 2 * kStatusMargin;
-    // One row per line, so the band keeps its height: a long path loses its middle, and a forecast
-    // that does not fit drops its closing words first.
+    const int textWidth = area.width() - 2 * kStatusMargin;
     QStringList rows = QString::fromLocal8Bit(status.c_str()).split(QLatin1Char('\n'));
-    for (QString& row : rows) {
-        if (metrics.horizontalAdvance(row) > textWidth && row.endsWith(QLatin1String(kPaceWords)))
-            row.chop(int(std::strlen(kPaceWords)));
-        if (metrics.horizontalAdvance(row) > textWidth && row.startsWith(QLatin1String("room for ")))
-            row.replace(QLatin1String("room for "), QLatin1String("room ")).replace(QLatin1String(", about "), QLatin1String(", ~"));
-        row = metrics.elidedText(row, row.startsWith(QLatin1String("REC ")) ? Qt::ElideMiddle : Qt::ElideRight, textWidth);
-    }
-    const int bandHeight = std::min(height() / 2, int(rows.size()) * metrics.lineSpacing() + 2 * kStatusMargin);
-    const QRect band(0, 0, width(), bandHeight);  // the top: problems take the bottom
+    for (QString& row : rows)
+        row = fitStatusRow(metrics, row, textWidth);
+    // Each row drawn at its own baseline and nothing clipped: the band holds every descender.
+    const int rowsHeight = (int(rows.size()) - 1) * metrics.lineSpacing() + metrics.height();
+    const int bandHeight = std::min(area.height() / 2, rowsHeight + 2 * kStatusMargin);
+    const QRect band(area.left(), area.top(), area.width(), bandHeight);  // the top: problems take the bottom
     painter.fillRect(band, QColor::fromRgba(file_ ? kStatusColor : kNotRecordingColor));
     painter.setPen(Qt::white);
-    painter.drawText(band.adjusted(kStatusMargin, kStatusMargin, -kStatusMargin, -kStatusMargin),
-                     Qt::AlignLeft | Qt::AlignTop, rows.join(QLatin1Char('\n')));
+    int baseline = band.top() + kStatusMargin + metrics.ascent();
+    for (const QString& row : rows) {
+        if (baseline + metrics.descent() > band.bottom() + 1)
+            break;  // a row that would not fit whole is left out
+        painter.drawText(QPoint(band.left() + kStatusMargin, baseline), row);
+        baseline += metrics.lineSpacing();
+    }
 }
 
 }  // namespace kelvra::avicap

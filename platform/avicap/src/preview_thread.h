@@ -29,18 +29,23 @@ public:
     void setEnabled(bool on);
     void setRequestedIntervalMs(unsigned ms);
     void setBox(QSize box);
+    // A second, larger view (the Live View): pictures are made for it, never larger than the
+    // camera's own size, and the small box gets a copy scaled down from that. Empty: none.
+    void setLargeBox(QSize box);
     // The device's frame period, told at once when its format changes (the worker also reads it).
     void setDevicePeriodMs(int ms);
 
     // The slower of the requested interval and the device's frame period.
     int effectiveIntervalMs();
-    // The newest picture, once; null when none arrived since the last call.
-    QImage takePicture();
+    // The newest picture, once; null when none arrived since the last call. `large` gets the
+    // large box's picture (null without a large box), `frameSize` the camera frame's own size.
+    QImage takePicture(QImage* large = nullptr, QSize* frameSize = nullptr);
 
 private:
     void run();
     int effectiveIntervalMsLocked() const;
-    void step(const std::shared_ptr<Device>& device);
+    // One look at the device; true when it had a new picture.
+    bool step(const std::shared_ptr<Device>& device);
 
     std::function<void()> pictureReady_;
     std::function<void(const Device*, media::SourceState)> stateChanged_;
@@ -52,11 +57,14 @@ private:
     bool enabled_ = false;
     unsigned requestedMs_ = 0;
     QSize box_;
+    QSize largeBox_;
     std::shared_ptr<Device> device_;
     uint64_t lastSequence_ = 0;
     media::SourceState lastState_ = media::SourceState::Streaming;
     int devicePeriodMs_ = 0;
     QImage picture_;
+    QImage largePicture_;
+    QSize frameSize_;
     bool picturePending_ = false;
 
     // Used by the worker only.

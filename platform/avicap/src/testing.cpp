@@ -3,6 +3,8 @@
 #include "capture_window.h"
 #include "capture_hours.h"
 #include "device_settings.h"
+#include "live_view.h"
+#include "window_place.h"
 #include "recording_watch.h"
 
 #include <QMessageBox>
@@ -157,12 +159,6 @@ Hours captureHours(HWND capWindow)
     return {int(h.mode), h.fromMinute, h.toMinute, h.latitude, h.longitude};
 }
 
-void setCaptureHours(HWND capWindow, const Hours& h)
-{
-    if (CaptureWindow* w = captureWindow(capWindow))
-        w->setCaptureHours({CaptureHours::Mode(h.mode), h.fromMinute, h.toMinute, h.latitude, h.longitude});
-}
-
 std::string deviceSettingsPath()
 {
     return DeviceSettingsStore::path();
@@ -171,6 +167,50 @@ std::string deviceSettingsPath()
 std::string defaultCaptureFile()
 {
     return defaultCaptureFilePath();
+}
+
+std::vector<MenuEntry> menuEntries(HWND capWindow)
+{
+    std::vector<MenuEntry> out;
+    if (CaptureWindow* w = captureWindow(capWindow))
+        for (const CaptureMenu::Entry& e : w->menu().entries())
+            out.push_back({e.path, e.enabled, e.checkable, e.checked});
+    return out;
+}
+
+bool triggerMenu(HWND capWindow, const std::string& path)
+{
+    CaptureWindow* w = captureWindow(capWindow);
+    return w && w->menu().trigger(path);
+}
+
+QWidget* liveView(HWND capWindow)
+{
+    CaptureWindow* w = captureWindow(capWindow);
+    return w ? w->liveView() : nullptr;
+}
+
+std::string liveViewPlaceFile()
+{
+    return windowPlacePath(kLiveViewPlaceName);
+}
+
+std::vector<uint64_t> onionFrames(HWND capWindow)
+{
+    CaptureWindow* w = captureWindow(capWindow);
+    return w ? w->onionFrameNumbers() : std::vector<uint64_t>();
+}
+
+uint64_t onionDecodes(HWND capWindow)
+{
+    CaptureWindow* w = captureWindow(capWindow);
+    return w ? w->onionDecodes() : 0;
+}
+
+int64_t playingFrame(HWND capWindow)
+{
+    CaptureWindow* w = captureWindow(capWindow);
+    return w && w->playingFrame() ? *w->playingFrame() : -1;
 }
 
 }  // namespace testing

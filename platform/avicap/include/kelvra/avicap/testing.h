@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+class QWidget;
+
 namespace kelvra::avicap::testing {
 
 struct CapMessage {
@@ -77,11 +79,31 @@ struct Hours {
     double latitude = 0, longitude = 0;
 };
 Hours captureHours(HWND capWindow);
-void setCaptureHours(HWND capWindow, const Hours& hours);
 // Where the platform keeps each device's settings.
 std::string deviceSettingsPath();
 
 // Where the window writes when no capture file was set: capture.avi in the videos folder.
 std::string defaultCaptureFile();
+
+// The context menu, shared by the preview and the Live View, without a popup: every entry as
+// "Submenu/Entry" (its text without the key hint), in order, enabled and checked as when it
+// opens; and triggering one as a click would (false when there is none or it is disabled).
+struct MenuEntry {
+    std::string path;
+    bool enabled = false, checkable = false, checked = false;
+};
+std::vector<MenuEntry> menuEntries(HWND capWindow);
+bool triggerMenu(HWND capWindow, const std::string& path);
+
+// The Live View (null when it is not open), and the Live View's kept size and place.
+QWidget* liveView(HWND capWindow);
+std::string liveViewPlaceFile();
+
+// Onion skin: the numbers (0 = first) of the file's frames it shows now, newest first, and how
+// many pictures it has decoded from the file so far. Play Last Frames: the number of the frame
+// shown, or -1 when none is playing.
+std::vector<uint64_t> onionFrames(HWND capWindow);
+uint64_t onionDecodes(HWND capWindow);
+int64_t playingFrame(HWND capWindow);
 
 }  // namespace kelvra::avicap::testing
