@@ -132,8 +132,11 @@ TEST_F(AnimationTest, OneMenuInItsOrderWithWhatCannotActDisabled)
         "Onion Skin/3 Frames", "Onion Skin/4 Frames", "Onion Skin/5 Frames", "Onion Skin/Opacity 25%",
         "Onion Skin/Opacity 50%", "Onion Skin/Opacity 75%", "Onion Skin/Opacity 100%", "Onion Skin/Difference",
         "Play Last Frames", "Play Last", "Play Last/5 Frames", "Play Last/10 Frames", "Play Last/20 Frames",
-        "Play Last/50 Frames", "Loop", "Stop Playing", "Remove Last Frame", "Put Back Removed Frame"};
+        "Play Last/50 Frames", "Loop", "Stop Playing", "Remove Last Frame", "Put Back Removed Frame",
+        "Capture Hours", "Capture Hours/Always", "Capture Hours/Between 07:00 and 19:00...",
+        "Capture Hours/Daylight Only..."};
     EXPECT_EQ(paths, expected);
+    EXPECT_TRUE(checked("Capture Hours/Always"));
     EXPECT_TRUE(checked("Onion Skin/Off")) << "the onion skin is off until asked for";
     EXPECT_TRUE(checked("Play Last/10 Frames"));
     EXPECT_FALSE(checked("Loop"));
