@@ -157,7 +157,7 @@ probe click "$main" 16 || fail "clicking Seconds"
 rec_start=$(date +%s.%N)
 probe click "$main" 1 || fail "clicking REC"
 probe waittext "$main" 112 REC 2000 || fail "no REC status"
-sleep "$(echo "$rec_start" "$(date +%s.%N)" | awk '{d = 3.5 - ($2 - $1); print d > 0 ? d : 0}')"
+sleep "$(echo "$rec_start" "$(date +%s.%N)" | awk '{d = 3.5 - ($2 - $1); print (d > 0 ? d : 0)}')"
 frames=$(probe text "$main" 128)
 status=$(probe text "$main" 112)
 echo "after 3.5 s: counter $frames, status $status"
