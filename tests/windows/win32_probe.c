@@ -17,6 +17,9 @@
  *   win32_probe key CAPTION VK           presses a key where the dialog's focus is
  *   win32_probe waittext CAPTION ID TEXT [ms]   a control comes to show the text
  *
+ * A CAPTION ending in '*' matches every caption that begins with the rest (an installer names
+ * its page in the caption).
+ *
  * A listing line: id, class, style, extended style, x, y, cx, cy in dialog units, text; tab
  * separated, the text last and as it is. Dialog units are the pixels taken back through the
  * dialog's base units, the inverse of MapDialogRect. MapDialogRect answers only for a dialog of
@@ -40,6 +43,14 @@ struct Search {
     HWND found;
 };
 
+static BOOL captionMatches(const char* title, const char* caption)
+{
+    size_t length = strlen(caption);
+    if (length > 0 && caption[length - 1] == '*')
+        return strncmp(title, caption, length - 1) == 0;
+    return strcmp(title, caption) == 0;
+}
+
 static BOOL CALLBACK matchCaption(HWND hwnd, LPARAM lParam)
 {
     struct Search* search = (struct Search*)lParam;
@@ -47,7 +58,7 @@ static BOOL CALLBACK matchCaption(HWND hwnd, LPARAM lParam)
     if (search->visibleOnly && !IsWindowVisible(hwnd))
         return TRUE;
     GetWindowTextA(hwnd, title, sizeof title);
-    if (strcmp(title, search->caption) != 0)
+    if (!captionMatches(title, search->caption))
         return TRUE;
     search->found = hwnd;
     return FALSE;

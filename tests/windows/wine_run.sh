@@ -99,11 +99,11 @@ setup_caption="Kelvra Time-lapse 1.2 Setup"
 if [ -n "$shots" ]; then
   step "installing page by page"
   wine "$setup" & setup_pid=$!
-  probe wait "$setup_caption" 30000 || fail "the installer showed no window"
+  probe wait "$setup_caption*" 30000 || fail "the installer showed no window"
   shot installer-1-welcome
-  probe click "$setup_caption" 1 && sleep 1 && shot installer-2-licence
-  probe click "$setup_caption" 1 && sleep 3 && shot installer-3-finish
-  probe click "$setup_caption" 1
+  probe click "$setup_caption*" 1 && sleep 1 && shot installer-2-licence
+  probe click "$setup_caption*" 1 && sleep 3 && shot installer-3-finish
+  probe click "$setup_caption*" 1
   wait $setup_pid || fail "the installer failed"
 else
   step "installing silently"
