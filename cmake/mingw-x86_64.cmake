@@ -1,6 +1,7 @@
-# Cross-compiling for 64-bit Windows (the Wine stand-in on machines without 32-bit support) with Debian's mingw-w64 (packages g++-mingw-w64-x86-64 and
-# binutils-mingw-w64-x86-64). The win32 thread model is preferred: the posix one would add a
-# winpthread DLL to what the program imports.
+# Cross-compiling for 64-bit Windows with Debian's mingw-w64 (packages g++-mingw-w64-x86-64 and
+# binutils-mingw-w64-x86-64): the Win32 run under 64-bit Wine, on machines that run no 32-bit
+# code. The win32 thread model is preferred: the posix one would add a winpthread DLL to what
+# the program imports.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(KELVRA_MINGW_PREFIX x86_64-w64-mingw32)

@@ -89,6 +89,11 @@ wine wineboot -i > "$work/wineboot.log" 2>&1
 "$WINESERVER" -w
 echo "wineboot: $(seconds_since "$boot_start") s"
 drive_c=$WINEPREFIX/drive_c
+# Pictures: Xvfb has no window manager, so Wine draws the title bars itself on a desktop of its own.
+if [ -n "$shots" ]; then
+  wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f > /dev/null 2>&1
+  wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f > /dev/null 2>&1
+fi
 [ -d "$drive_c/windows" ] || { cat "$work/wineboot.log"; fail "wineboot made no prefix"; }
 
 # ---- Install ----------------------------------------------------------------------------------
