@@ -5,6 +5,7 @@
 #include "kelvra.h"
 
 #include <kelvra/user/templates.h>
+#include <kelvra/user/listing.h>
 #include <kelvra/user/testing.h>
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
-// A dialog's controls listed the way a Win32 program lists them (testing.h).
+// A dialog's controls listed the way a Win32 program lists them (listing.h).
 #include <kelvra/user/control.h>
 #include <kelvra/user/dialog_units.h>
-#include <kelvra/user/testing.h>
+#include <kelvra/user/listing.h>
 
 #include "dialog_impl.h"
 

@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include <windows.h>
-
 #include <kelvra/user/modal.h>
 
 class QDialog;
@@ -53,19 +51,5 @@ void setModalTimeout(int ms);   // ms <= 0 restores the default
 ModalScript answer(int result);                     // dialog.done(result)
 ModalScript chooseFile(const std::string& path);    // file chooser: select the path and accept
 ModalScript cancel();                               // dialog.reject()
-
-// A dialog's child windows as a Win32 program lists them (GetWindow, GetDlgCtrlID, GetClassName,
-// GetWindowLong, WM_GETTEXT, GetWindowRect): in creation order, places relative to the client
-// area, in pixels and taken back to dialog units through the dialog's base units. For comparing
-// this platform's dialogs with another Win32 implementation's.
-struct ControlListing {
-    int id = 0;
-    std::string className;
-    uint32_t style = 0, exStyle = 0;
-    int x = 0, y = 0, cx = 0, cy = 0;      // dialog units
-    int px = 0, py = 0, pcx = 0, pcy = 0;  // pixels
-    std::string text;
-};
-std::vector<ControlListing> listDialogControls(HWND dialog);
 
 }  // namespace kelvra::platform::testing
