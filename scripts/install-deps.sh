@@ -33,7 +33,7 @@ test_packages=(
   desktop-file-utils appstream
   "${windows_packages[@]}" "${deb_packages[@]}"
   # The Win32 conformance run: Wine, and the 64-bit build for machines that run no 32-bit code.
-  wine wine64
+  wine wine64 fonts-wine
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
 )
 # 32-bit Wine runs the 32-bit program; it needs the i386 architecture. A machine or mirror that
