@@ -3,8 +3,11 @@
 # folder) runs the media, capture-window and player tests and fuzzes the file readers and the
 # check of camera pictures for a while.
 # make windows: build-win32/kelvra.exe, the 32-bit Windows program, with mingw-w64.
+# make windows: also build-win32/kelvra-1.2-setup.exe, its installer, with makensis.
 # make install PREFIX=...: install the built program.  make deb: the Debian package.
-# Each first installs the Debian packages it needs.
+# Each first installs the Debian packages it needs (scripts/install-deps.sh, by purpose): run,
+# build and install what building and running need; test adds the test tools, Wine, NSIS and
+# mingw-w64; sanitize, windows, deb and bench add their own.
 SHELL := /bin/bash
 BUILD ?= build
 JOBS ?= 2
@@ -17,12 +20,14 @@ SANITIZER_ENV = ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitize/lsan.supp:print_suppressions=0
 
-.PHONY: all deps configure build run test bench sanitize fuzz windows install deb clean
+.PHONY: all deps test-deps sanitize-deps configure build run test bench sanitize fuzz windows install deb clean
 
 all: build
 
+DEPS = ./scripts/install-deps.sh
+
 deps:
-	@./scripts/install-deps.sh
+	@$(DEPS) build
 
 $(BUILD)/build.ninja: | deps
 	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
@@ -35,16 +40,29 @@ build: deps configure
 run: build
 	@./scripts/run.sh $(BUILD)/kelvra
 
-test: build
+# The tests are configured once GoogleTest is there: a build folder made by `make build` is
+# configured again after the test packages come in.
+test-deps:
+	@$(DEPS) build test
+
+test: test-deps configure
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) > /dev/null
+	cmake --build $(BUILD) -j $(JOBS)
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) --timeout 300
 
-bench: build
+bench: test-deps configure
+	@$(DEPS) bench
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS) > /dev/null
+	cmake --build $(BUILD) -j $(JOBS)
 	@./bench/run.sh $(BUILD)
 
-$(SANITIZE_BUILD)/build.ninja: | deps
+sanitize-deps:
+	@$(DEPS) build test sanitize
+
+$(SANITIZE_BUILD)/build.ninja: | sanitize-deps
 	cmake -S . -B $(SANITIZE_BUILD) $(CMAKE_FLAGS) -DCMAKE_CXX_COMPILER=clang++ -DKELVRA_SANITIZE=ON
 
-sanitize: deps $(SANITIZE_BUILD)/build.ninja
+sanitize: sanitize-deps $(SANITIZE_BUILD)/build.ninja
 	cmake --build $(SANITIZE_BUILD) -j $(JOBS)
 	cd $(SANITIZE_BUILD) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS) --timeout 600
 	$(MAKE) --no-print-directory fuzz
@@ -65,7 +83,8 @@ fuzz: $(SANITIZE_BUILD)/build.ninja
 	  test $${PIPESTATUS[0]} -eq 0 || exit 1; \
 	done
 
-windows: deps
+windows:
+	@$(DEPS) windows
 	cmake -S windows -B $(WIN32_BUILD) -G Ninja -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake
 	cmake --build $(WIN32_BUILD) -j $(JOBS)
 
@@ -73,6 +92,7 @@ install: build
 	cmake --install $(BUILD) --prefix $(PREFIX) --strip
 
 deb: build
+	@$(DEPS) deb
 	cd $(BUILD) && cpack -G DEB
 
 clean:

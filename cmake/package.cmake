@@ -17,4 +17,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The dialog units are measured on DejaVu Sans Condensed (see platform/user dialog_templates.cpp).
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core, fonts-dejavu-extra")
+# Free software under the GNU GPL, version 3 or later: the package carries Debian's
+# machine-readable copyright file where Debian keeps it.
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
+configure_file(${CMAKE_SOURCE_DIR}/resources/linux/copyright.in ${CMAKE_BINARY_DIR}/copyright @ONLY)
+install(FILES ${CMAKE_BINARY_DIR}/copyright DESTINATION share/doc/kelvra)
 include(CPack)

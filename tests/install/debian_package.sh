@@ -22,7 +22,13 @@ for need in libqt6widgets6 libqt6gui6 libavformat59 libavcodec59 libswscale6 lib
 done
 contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')
 for file in ./usr/bin/kelvra ./usr/share/kelvra/help/kel.html ./usr/share/applications/$app_id.desktop \
-            ./usr/share/metainfo/$app_id.metainfo.xml ./usr/share/icons/hicolor/256x256/apps/$app_id.png; do
+            ./usr/share/metainfo/$app_id.metainfo.xml ./usr/share/icons/hicolor/256x256/apps/$app_id.png \
+            ./usr/share/doc/kelvra/copyright; do
   grep -qx "$file" <<< "$contents" || fail "the package lacks $file"
 done
+# The licence, in Debian's machine-readable copyright format.
+copyright=$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/share/doc/kelvra/copyright)
+grep -qx 'License: GPL-3.0-or-later' <<< "$copyright" || fail "the copyright file does not name GPL-3.0-or-later"
+grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' <<< "$copyright" ||
+  fail "the copyright file is not in Debian's machine-readable format"
 echo "Debian package: $(basename "$deb"), contents and dependencies as expected"

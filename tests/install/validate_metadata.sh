@@ -11,5 +11,8 @@ done
 status=0
 desktop-file-validate "$desktop" || { echo "FAIL: desktop-file-validate $desktop"; status=1; }
 appstreamcli validate --no-net "$metainfo" || { echo "FAIL: appstreamcli validate $metainfo"; status=1; }
+# The licence the project is published under (LICENSE at the top of the source).
+grep -q '<project_license>GPL-3.0-or-later</project_license>' "$metainfo" ||
+  { echo "FAIL: $metainfo does not declare GPL-3.0-or-later"; status=1; }
 [ $status = 0 ] && echo "menu entry and AppStream file: valid"
 exit $status

@@ -75,7 +75,7 @@ ControlFactory findControlClass(const std::string& className)
 
 Control::Control(const ControlCreateInfo& info)
     : dialog_(info.dialog), id_(info.item.id), style_(info.item.style),
-      exStyle_(info.item.exStyle), rect_(info.rect)
+      exStyle_(info.item.exStyle), className_(info.item.className), rect_(info.rect)
 {
 }
 

@@ -38,6 +38,8 @@ public:
     HWND dialog() const { return dialog_; }
     DWORD style() const { return style_; }
     DWORD exStyle() const { return exStyle_; }
+    // The window class the template named (GetClassName on Windows).
+    const std::string& className() const { return className_; }
     void setStyleBits(DWORD bits, bool on);
 
     // WM_SETTEXT, WM_GETTEXT, WM_GETTEXTLENGTH through text()/setText().
@@ -63,6 +65,7 @@ private:
     int id_;
     DWORD style_;
     DWORD exStyle_;
+    std::string className_;
     QRect rect_;
 };
 
