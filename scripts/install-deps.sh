@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config ninja-build
   qt6-base-dev libgl-dev
-  libavcodec-dev libavformat-dev libswscale-dev libavutil-dev
+  libavcodec-dev libavformat-dev libswscale-dev libavutil-dev libavfilter-dev
   ffmpeg libjpeg-turbo-progs
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev valgrind
