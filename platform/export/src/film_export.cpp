@@ -10,6 +10,10 @@ extern "C" {
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -26,14 +30,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Deflicker windows measured with bench/deflicker_residual (a still scene whose brightness jumps
-// by up to 10 % at random each frame; residual = spread of the frame means after / before):
-// 3 frames 0.62, 5 frames 0.49, 9 frames 0.36, 15 frames 0.27, 21 frames 0.23, 31 frames 0.19.
-// Light keeps slow changes of light (a sunset) and only evens out single-frame jumps; Strong
-// takes out nearly all flicker of a still scene at the cost of smearing real changes over a
-// second of film.
+// Deflicker windows measured with bench/export_film (deflicker_residual_window_N): a still
+// scene whose brightness jumps by up to +-10 % at random each frame; the spread of the frame
+// means after the filter over before it: 3 frames 0.46, 5 frames 0.36, 9 frames 0.25,
+// 15 frames 0.18, 21 frames 0.14, 31 frames 0.09. Light keeps slow changes of light (a sunset,
+// clouds) and takes out a good half of single-frame jumps; Strong leaves under a fifth of them,
+// at the cost of spreading a real change of light over 15 frames.
 constexpr int kLightWindow = 5;
-constexpr int kStrongWindow = 21;
+constexpr int kStrongWindow = 15;
 constexpr int kMinSide = 2;
 
 // An AVI states its rate as microseconds a frame, so 12 fps is stored as 1000000/83333; the film
@@ -51,6 +55,69 @@ AVRational filmRate(const ExportSettings& settings, AVRational own)
     return av_d2q(fps, 1001000);
 }
 
+// Filtered pictures on their way from the decoding thread to the encoding one. Holding a few
+// lets decoding and filtering go on while the encoder is busy, as a second core allows, and keeps
+// memory flat however long the film.
+class PictureQueue {
+public:
+    ~PictureQueue()
+    {
+        for (AVFrame* frame : frames_)
+            av_frame_free(&frame);
+    }
+    // Takes the frame; false when the taker has stopped (the frame is freed then).
+    bool put(AVFrame* frame)
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        room_.wait(lock, [this] { return frames_.size() < kCapacity || stopped_; });
+        if (stopped_) {
+            av_frame_free(&frame);
+            return false;
+        }
+        frames_.push_back(frame);
+        ready_.notify_one();
+        return true;
+    }
+    // The next picture; nullptr once the giver has finished and all were taken.
+    AVFrame* take()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ready_.wait(lock, [this] { return !frames_.empty() || finished_; });
+        if (frames_.empty())
+            return nullptr;
+        AVFrame* frame = frames_.front();
+        frames_.pop_front();
+        room_.notify_one();
+        return frame;
+    }
+    void finish(Status status)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        finished_ = true;
+        status_ = std::move(status);
+        ready_.notify_all();
+    }
+    void stop()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopped_ = true;
+        room_.notify_all();
+    }
+    Status status()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return status_;
+    }
+
+private:
+    static constexpr size_t kCapacity = 4;
+    std::mutex mutex_;
+    std::condition_variable ready_, room_;
+    std::deque<AVFrame*> frames_;
+    bool finished_ = false, stopped_ = false;
+    Status status_;
+};
+
 class Run {
 public:
     Run(const ExportSettings& settings, const std::function<void(const ExportProgress&)>& onProgress,
@@ -58,18 +125,15 @@ public:
         : settings_(settings), onProgress_(onProgress), cancel_(cancel)
     {
     }
-    ~Run()
-    {
-        av_frame_free(&decoded_);
-        av_frame_free(&filtered_);
-    }
+    ~Run() { av_frame_free(&decoded_); }
     ExportResult go();
 
 private:
     Status prepare();
-    Status decodeAll();
+    Status decodeAll();     // on the decoding thread: every picture of the range into queue_
     Status feed(AVFrame* frame);
-    Status writeFiltered();
+    Status passFiltered();
+    Status encodeAll();     // on the calling thread: queue_ into the sink
 
     const ExportSettings& settings_;
     const std::function<void(const ExportProgress&)>& onProgress_;
@@ -78,8 +142,9 @@ private:
     FilmFilter filter_;
     std::unique_ptr<FilmSink> sink_;
     PartialTarget partial_;
+    PictureQueue queue_;
     AVFrame* decoded_ = nullptr;
-    AVFrame* filtered_ = nullptr;
+    AVPixelFormat pixelFormat_ = AV_PIX_FMT_NONE;
     int width_ = 0, height_ = 0;
     AVRational rate_{0, 1};
     int64_t first_ = 0, last_ = 0;
@@ -108,9 +173,7 @@ Status Run::prepare()
     progress_.total = last_ - first_ + 1;
     filmSize(info.width, info.height, settings_.boxWidth, settings_.boxHeight, width_, height_);
     rate_ = filmRate(settings_, input_.rate());
-    decoded_ = av_frame_alloc();
-    filtered_ = av_frame_alloc();
-    if (!decoded_ || !filtered_)
+    if (!(decoded_ = av_frame_alloc()))
         return Status::error(ENOMEM, "Out of memory for the film's pictures");
 
     removeStalePartials(settings_.target);
@@ -118,27 +181,27 @@ Status Run::prepare()
     if (!(st = partial_.create(settings_.target, pictures)))
         return st;
     sink_ = pictures ? makePictureSink(settings_.format) : makeMp4Sink(settings_);
+    pixelFormat_ = sink_->pixelFormat();
     if (!(st = sink_->open(partial_.path(), width_, height_, rate_)))
         return st;
     return input_.seekTo(first_);
 }
 
-Status Run::writeFiltered()
+Status Run::passFiltered()
 {
     for (;;) {
-        int ret = filter_.pull(filtered_);
+        AVFrame* filtered = av_frame_alloc();
+        if (!filtered)
+            return Status::error(ENOMEM, "Out of memory for the film's pictures");
+        int ret = filter_.pull(filtered);
+        if (ret < 0)
+            av_frame_free(&filtered);
         if (ret == AVERROR(EAGAIN) || ret == AVERROR_EOF)
             return Status::ok();
         if (ret < 0)
             return Status::error(ret, "The film's filters failed: " + avErrorText(ret));
-        filtered_->pts = progress_.done;
-        Status st = sink_->write(filtered_);
-        av_frame_unref(filtered_);
-        if (!st)
-            return st;
-        ++progress_.done;
-        if (onProgress_)
-            onProgress_(progress_);
+        if (!queue_.put(filtered))
+            return Status::error(kCancelled, "The export was stopped");
     }
 }
 
@@ -146,7 +209,7 @@ Status Run::feed(AVFrame* frame)
 {
     if (!filter_.built()) {
         const int window = deflickerWindow(settings_.deflicker);
-        Status st = filter_.build(frame, av_inv_q(input_.rate()), width_, height_, sink_->pixelFormat(), window);
+        Status st = filter_.build(frame, av_inv_q(input_.rate()), width_, height_, pixelFormat_, window);
         if (!st)
             return st;
     }
@@ -155,14 +218,12 @@ Status Run::feed(AVFrame* frame)
     int ret = filter_.push(frame);
     if (ret < 0)
         return Status::error(ret, "The film's filters failed: " + avErrorText(ret));
-    return writeFiltered();
+    return passFiltered();
 }
 
 Status Run::decodeAll()
 {
     for (;;) {
-        if (cancel_.load(std::memory_order_relaxed))
-            return Status::error(kCancelled, "The export was cancelled");
         int ret = input_.next(decoded_, last_);
         if (ret == AVERROR_EOF)
             break;
@@ -180,12 +241,34 @@ Status Run::decodeAll()
     return feed(nullptr);
 }
 
+Status Run::encodeAll()
+{
+    while (AVFrame* frame = queue_.take()) {
+        frame->pts = progress_.done;
+        Status st = cancel_.load(std::memory_order_relaxed) ? Status::error(kCancelled, "The export was cancelled")
+                                                            : sink_->write(frame);
+        av_frame_free(&frame);
+        if (!st)
+            return st;
+        ++progress_.done;
+        if (onProgress_)
+            onProgress_(progress_);
+    }
+    if (cancel_.load(std::memory_order_relaxed))
+        return Status::error(kCancelled, "The export was cancelled");
+    return queue_.status();
+}
+
 ExportResult Run::go()
 {
     ExportResult result;
     result.status = prepare();
-    if (result.status)
-        result.status = decodeAll();
+    if (result.status) {
+        std::thread decoder([this] { queue_.finish(decodeAll()); });
+        result.status = encodeAll();
+        queue_.stop();  // a decoder still giving pictures stops at its next one
+        decoder.join();
+    }
     if (result.status)
         result.status = sink_->finish();
     sink_.reset();  // the file is closed before it is renamed or removed
