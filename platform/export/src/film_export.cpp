@@ -55,9 +55,10 @@ AVRational filmRate(const ExportSettings& settings, AVRational own)
     return av_d2q(fps, 1001000);
 }
 
-// Filtered pictures on their way from the decoding thread to the encoding one. Holding a few
-// lets decoding and filtering go on while the encoder is busy, as a second core allows, and keeps
-// memory flat however long the film.
+// Pictures on their way from one stage of the export to the next: decoding, filtering and
+// encoding each run on a thread of their own, so that on a machine with several cores the
+// encoder never waits for the decoder. A few pictures at a time keep memory flat however long
+// the film.
 class PictureQueue {
 public:
     ~PictureQueue()
@@ -125,15 +126,15 @@ public:
         : settings_(settings), onProgress_(onProgress), cancel_(cancel)
     {
     }
-    ~Run() { av_frame_free(&decoded_); }
     ExportResult go();
 
 private:
     Status prepare();
-    Status decodeAll();     // on the decoding thread: every picture of the range into queue_
+    Status decodeAll();     // decoding thread: the range's frames into decoded_
+    Status filterAll();     // filtering thread: decoded_ through the filters into filtered_
     Status feed(AVFrame* frame);
     Status passFiltered();
-    Status encodeAll();     // on the calling thread: queue_ into the sink
+    Status encodeAll();     // calling thread: filtered_ into the sink
 
     const ExportSettings& settings_;
     const std::function<void(const ExportProgress&)>& onProgress_;
@@ -142,8 +143,8 @@ private:
     FilmFilter filter_;
     std::unique_ptr<FilmSink> sink_;
     PartialTarget partial_;
-    PictureQueue queue_;
-    AVFrame* decoded_ = nullptr;
+    PictureQueue decoded_;
+    PictureQueue filtered_;
     AVPixelFormat pixelFormat_ = AV_PIX_FMT_NONE;
     int width_ = 0, height_ = 0;
     AVRational rate_{0, 1};
@@ -173,8 +174,6 @@ Status Run::prepare()
     progress_.total = last_ - first_ + 1;
     filmSize(info.width, info.height, settings_.boxWidth, settings_.boxHeight, width_, height_);
     rate_ = filmRate(settings_, input_.rate());
-    if (!(decoded_ = av_frame_alloc()))
-        return Status::error(ENOMEM, "Out of memory for the film's pictures");
 
     removeStalePartials(settings_.target);
     const bool pictures = settings_.format != FilmFormat::Mp4;
@@ -200,7 +199,7 @@ Status Run::passFiltered()
             return Status::ok();
         if (ret < 0)
             return Status::error(ret, "The film's filters failed: " + avErrorText(ret));
-        if (!queue_.put(filtered))
+        if (!filtered_.put(filtered))
             return Status::error(kCancelled, "The export was stopped");
     }
 }
@@ -224,18 +223,35 @@ Status Run::feed(AVFrame* frame)
 Status Run::decodeAll()
 {
     for (;;) {
-        int ret = input_.next(decoded_, last_);
+        AVFrame* frame = av_frame_alloc();
+        if (!frame)
+            return Status::error(ENOMEM, "Out of memory for the film's pictures");
+        int ret = input_.next(frame, last_);
+        if (ret < 0)
+            av_frame_free(&frame);
         if (ret == AVERROR_EOF)
-            break;
+            return Status::ok();
         if (ret < 0)
             continue;  // a damaged frame: counted among the skipped ones at the end
-        int64_t ts = decoded_->best_effort_timestamp;
+        int64_t ts = frame->best_effort_timestamp;
         int64_t index = ts != AV_NOPTS_VALUE ? input_.indexOf(ts) : first_;
-        Status st = index >= first_ && index <= last_ ? feed(decoded_) : Status::ok();
-        av_frame_unref(decoded_);
+        if (index < first_ || index > last_)
+            av_frame_free(&frame);
+        else if (!decoded_.put(frame))
+            return Status::error(kCancelled, "The export was stopped");
+    }
+}
+
+Status Run::filterAll()
+{
+    while (AVFrame* frame = decoded_.take()) {
+        Status st = feed(frame);
+        av_frame_free(&frame);
         if (!st)
             return st;
     }
+    if (Status st = decoded_.status(); !st)
+        return st;
     if (!filter_.built())
         return Status::error(EINVAL, "No frame of " + film::quoted(settings_.source) + " in the range could be read");
     return feed(nullptr);
@@ -243,7 +259,7 @@ Status Run::decodeAll()
 
 Status Run::encodeAll()
 {
-    while (AVFrame* frame = queue_.take()) {
+    while (AVFrame* frame = filtered_.take()) {
         frame->pts = progress_.done;
         Status st = cancel_.load(std::memory_order_relaxed) ? Status::error(kCancelled, "The export was cancelled")
                                                             : sink_->write(frame);
@@ -256,7 +272,7 @@ Status Run::encodeAll()
     }
     if (cancel_.load(std::memory_order_relaxed))
         return Status::error(kCancelled, "The export was cancelled");
-    return queue_.status();
+    return filtered_.status();
 }
 
 ExportResult Run::go()
@@ -264,9 +280,15 @@ ExportResult Run::go()
     ExportResult result;
     result.status = prepare();
     if (result.status) {
-        std::thread decoder([this] { queue_.finish(decodeAll()); });
+        std::thread decoder([this] { decoded_.finish(decodeAll()); });
+        std::thread filter([this] {
+            Status st = filterAll();
+            decoded_.stop();  // a decoder still giving pictures stops at its next one
+            filtered_.finish(std::move(st));
+        });
         result.status = encodeAll();
-        queue_.stop();  // a decoder still giving pictures stops at its next one
+        filtered_.stop();
+        filter.join();
         decoder.join();
     }
     if (result.status)
