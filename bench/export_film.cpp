@@ -10,7 +10,9 @@
 //                                          the tool, which is how Light and Strong were chosen
 //   export_peak_memory_10000_frames        peak memory of a 10,000-frame export (goal: flat, < 300 MiB)
 // Each side runs three times, alternating, and the best run counts: the machine is shared.
-// The command lines are printed, so each figure can be repeated by hand.
+// The command lines are printed, so each figure can be repeated by hand; `bench_export_film
+// recording` only makes the 1080p recording and says where, and KELVRA_BENCH_KEEP=1 keeps the
+// files of a run. `bench_export_film speed|deflicker|memory` runs one part.
 #include "film_test_support.h"
 
 #include <kelvra/export/film_export.h>
@@ -231,10 +233,14 @@ int main(int argc, char** argv)
     const std::string folder = mkdtemp(pattern);
     const std::string only = argc > 1 ? argv[1] : "";
     const std::string recording = folder + "/rec1080.avi";
-    if (only.empty() || only == "speed") {
+    if (only.empty() || only == "speed" || only == "recording") {
         if (!makeRecording1080(recording)) {
             std::printf("# could not make the 1080p recording\n");
             return 1;
+        }
+        if (only == "recording") {  // only the recording, kept, to time the commands by hand
+            std::printf("# recording: %s\n", recording.c_str());
+            return 0;
         }
         film::ExportSettings settings;
         settings.source = recording;
@@ -248,6 +254,9 @@ int main(int argc, char** argv)
         residual(folder);
     if (only.empty() || only == "memory")
         memory(folder);
-    std::system(("rm -rf '" + folder + "'").c_str());
+    if (std::getenv("KELVRA_BENCH_KEEP"))  // the recordings, to repeat a figure with the printed command
+        std::printf("# kept %s\n", folder.c_str());
+    else
+        std::system(("rm -rf '" + folder + "'").c_str());
     return 0;
 }

@@ -1,5 +1,5 @@
-// The filter graph of an export, after FFmpeg's filtering example: buffer -> (scale | crop) ->
-// format -> [deflicker] -> buffersink.
+// The filter graph of an export, after FFmpeg's filtering example: buffer -> [deflicker] ->
+// (scale | crop) -> format -> buffersink.
 #include "film_parts.h"
 
 extern "C" {
@@ -16,19 +16,20 @@ namespace kelvra::film {
 namespace {
 
 // The chain's text for a picture of inWidth x inHeight made into width x height: a picture that
-// is only made even loses its last row or column instead of being resampled.
+// is only made even loses its last row or column instead of being resampled. Deflicker comes
+// first, on the pictures as decoded: a camera's JPEGs are full range, where scaling the
+// brightness keeps black black (on video range it would lift the black level with each jump).
 std::string chainText(int inWidth, int inHeight, int width, int height, AVPixelFormat format, int deflicker)
 {
     std::string chain;
-    if (width <= inWidth && height <= inHeight && inWidth - width <= 1 && inHeight - height <= 1)
-        chain = "crop=" + std::to_string(width) + ":" + std::to_string(height) + ":0:0";
-    else
-        chain = "scale=" + std::to_string(width) + ":" + std::to_string(height);
-    chain += std::string(",format=") + av_get_pix_fmt_name(format);
     // am: the arithmetic mean of the window's brightness, the filter's default.
     if (deflicker > 0)
-        chain += ",deflicker=size=" + std::to_string(deflicker) + ":mode=am";
-    return chain;
+        chain = "deflicker=size=" + std::to_string(deflicker) + ":mode=am,";
+    if (width <= inWidth && height <= inHeight && inWidth - width <= 1 && inHeight - height <= 1)
+        chain += "crop=" + std::to_string(width) + ":" + std::to_string(height) + ":0:0";
+    else
+        chain += "scale=" + std::to_string(width) + ":" + std::to_string(height);
+    return chain + ",format=" + av_get_pix_fmt_name(format);
 }
 
 }  // namespace

@@ -50,7 +50,7 @@ private:
     std::string path_;
 };
 
-// scale or crop -> pixel format -> deflicker, built on the first frame's properties.
+// deflicker -> scale or crop -> pixel format, built on the first frame's properties.
 class FilmFilter {
 public:
     ~FilmFilter();
