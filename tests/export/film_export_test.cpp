@@ -295,11 +295,18 @@ TEST_F(FilmExport, AnExistingFilmIsReplacedOnlyByACompleteOne)
     EXPECT_EQ(readFilm(source).frames, 10) << "the recording is untouched";
 }
 
-TEST_F(FilmExport, CancelOnItsOwnThreadLeavesNothingAtTheTarget)
+TEST_F(FilmExport, OnItsOwnThreadItRunsAtALowerPriorityAndCancelLeavesNothing)
 {
     ExportSettings settings = settingsFor(recording("job.avi", {.frames = 60}), "job.mp4");
     std::atomic<int> notices{0};
-    ExportJob job(settings, [&] { ++notices; });
+    std::atomic<int> niceness{-100};
+    errno = 0;
+    const int ours = getpriority(PRIO_PROCESS, id_t(gettid()));
+    ASSERT_EQ(errno, 0);
+    ExportJob job(settings, [&] {
+        ++notices;
+        niceness = getpriority(PRIO_PROCESS, id_t(gettid()));
+    });
     while (job.progress().done < 2 && !job.finished())
         std::this_thread::yield();
     job.cancel();
@@ -309,6 +316,7 @@ TEST_F(FilmExport, CancelOnItsOwnThreadLeavesNothingAtTheTarget)
     EXPECT_FALSE(exists(settings.target));
     EXPECT_TRUE(leftovers().empty());
     EXPECT_GE(notices.load(), 3);
+    EXPECT_EQ(niceness.load(), std::min(ours + 10, 19)) << "the export yields to the windows and the recording";
 }
 
 TEST_F(FilmExport, AKilledExportLeavesNoFilmAndTheNextOneRemovesItsTemporaryFile)

@@ -1,4 +1,5 @@
-// An export on its own thread, so that the windows and a recording going on stay live.
+// An export on its own thread, at a lower priority (nice + 10), so that the windows and a
+// recording going on stay live and on time.
 #pragma once
 
 #include <kelvra/export/film_export.h>
