@@ -12,6 +12,15 @@ if ! ffmpeg -hide_banner -loglevel error -f lavfi -i color=size=64x64 -frames:v 
   exit 77
 fi
 
+# shot WINDOW NAME: the window as the X server shows it, into $KELVRA_SHOTS_DIR when that is set.
+shot() {
+  [ -n "${KELVRA_SHOTS_DIR:-}" ] || return 0
+  mkdir -p "$KELVRA_SHOTS_DIR"
+  eval "$(xdotool getwindowgeometry --shell "$1")"
+  ffmpeg -loglevel error -y -f x11grab -video_size "${WIDTH}x${HEIGHT}" -i "$DISPLAY+$X,$Y" -frames:v 1 \
+    "$KELVRA_SHOTS_DIR/$2" || echo "no picture of $2"
+}
+
 probe() { ffprobe -v error -count_frames -select_streams v:0 -show_entries "stream=$2" -of csv=p=0 "$1"; }
 
 start_program
@@ -42,6 +51,7 @@ xdotool key ctrl+e
 dialog=$(timeout 10 xdotool search --sync --onlyvisible --name "Export Film" | head -1)
 [ -n "$dialog" ] || fail "Ctrl+E did not open Export Film"
 sleep 0.3
+shot "$dialog" export-dialog-x11.png
 xdotool key Return
 
 film=${file%.avi}.mp4
@@ -54,4 +64,8 @@ echo "recording: $frames frames; film: $(probe "$film" codec_name,pix_fmt,nb_rea
   fail "the film is not H.264 yuv420p with the recording's $frames frames at 10 fps"
 [ "$frames" -ge 2 ] || fail "the recording holds $frames frames"
 ls -a "$(dirname "$film")" | grep -q '\.partial$' && fail "a temporary file was left"
+progress=$(timeout 10 xdotool search --sync --onlyvisible --name "Export finished" | head -1)
+[ -n "$progress" ] || fail "the progress window does not say the export finished"
+sleep 0.3
+shot "$progress" export-finished-x11.png
 echo "end-to-end film export: passed"

@@ -157,6 +157,7 @@ void ExportProgressWindow::finish()
     speed_->clear();
     left_->clear();
     button_->setText(tr("Close"));
+    adjustSize();  // the closing words may take more lines than the counts did
     button_->setEnabled(true);
     button_->setDefault(true);
     button_->setFocus();
