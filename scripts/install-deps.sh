@@ -11,7 +11,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config ninja-build
   qt6-base-dev libgl-dev
-  libavcodec-dev libavformat-dev libswscale-dev libavutil-dev
+  libavcodec-dev libavformat-dev libswscale-dev libavutil-dev libavfilter-dev
   ffmpeg libjpeg-turbo-progs
 
   fonts-dejavu-core fonts-dejavu-extra fonts-liberation

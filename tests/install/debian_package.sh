@@ -17,7 +17,7 @@ deb=$(ls "$work"/*.deb 2>/dev/null | head -1)
 [ -n "$deb" ] || fail "cpack made no .deb"
 depends=$(dpkg-deb -f "$deb" Depends)
 echo "Depends: $depends"
-for need in libqt6widgets6 libqt6gui6 libavformat59 libavcodec59 libswscale6 libavutil57 libc6 fonts-dejavu-extra; do
+for need in libqt6widgets6 libqt6gui6 libavformat59 libavcodec59 libavfilter8 libswscale6 libavutil57 libc6 fonts-dejavu-extra; do
   grep -qE "(^|, )$need( |,|$)" <<< "$depends" || fail "the package does not depend on $need"
 done
 contents=$(dpkg-deb -c "$deb" | awk '{print $NF}')

@@ -1,6 +1,10 @@
 #include "media_window.h"
 
+#include "export_dialog.h"
+#include "export_progress.h"
+
 #include <kelvra/kernel/clock.h>
+#include <kelvra/user/modal.h>
 
 #include <vfw.h>
 
@@ -20,7 +24,9 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 namespace kelvra::mciwnd {
 
@@ -145,6 +151,7 @@ MediaWindow* MediaWindow::fromHandle(HWND hwnd)
 
 void MediaWindow::windowGone()
 {
+    delete export_.data();  // an export still running is cancelled: nothing half-written stays
     stop();
     decoder_.reset();
 }
@@ -260,6 +267,8 @@ QMenu* MediaWindow::buildMenu()
     repeat->setCheckable(true);
     connect(repeat, &QAction::toggled, this, [this](bool on) { setRepeat(on); });
     menu->addAction(tr("Copy Picture"), this, [this] { copyPicture(); });
+    menu->addSeparator();
+    exportAction_ = menu->addAction(tr("Export Film...\tCtrl+E"), this, [this] { exportFilm(); });
     return menu;
 }
 
@@ -441,6 +450,7 @@ void MediaWindow::updateControls()
 {
     bool playable = decoder_ && length_ > 0;
     playButton_->setEnabled(playable);
+    exportAction_->setEnabled(playable);
     trackbar_->setEnabled(playable);
     playButton_->setIcon(style()->standardIcon(playing_ ? QStyle::SP_MediaStop : QStyle::SP_MediaPlay));
     playButton_->setToolTip(playing_ ? tr("Stop") : tr("Play"));
@@ -479,6 +489,11 @@ bool MediaWindow::waitForPicture(int timeoutMs)
 void MediaWindow::keyPressEvent(QKeyEvent* event)
 {
     int64_t second = std::max<int64_t>(1, std::llround(fps_));
+    if (event->key() == Qt::Key_E && event->modifiers() == Qt::ControlModifier) {
+        exportFilm();
+        event->accept();
+        return;
+    }
     switch (event->key()) {
     case Qt::Key_Space:
         playing_ ? stop() : play();
@@ -506,6 +521,59 @@ void MediaWindow::keyPressEvent(QKeyEvent* event)
         return;
     }
     event->accept();
+}
+
+// The export reads the file afresh, so that a recording still going on gives the frames it
+// holds now; the window's own count may be older.
+void MediaWindow::exportFilm()
+{
+    if (!decoder_ || length_ <= 0)
+        return;
+    if (export_ && export_->running()) {  // one export a window at a time: show the one running
+        export_->show();
+        export_->raise();
+        export_->activateWindow();
+        return;
+    }
+    film::SourceInfo source;
+    if (media::Status st = film::probeSource(path_, source); !st || source.frames <= 0) {
+        std::string text = st ? "The recording holds no frames yet." : st.message + ".";
+        MessageBoxA(hwnd(), text.c_str(), "Export Film", MB_OK | MB_ICONEXCLAMATION);
+        return;
+    }
+    stop();
+    ExportDialog dialog(this, path_, source);
+    platform::ModalInfo info{platform::ModalKind::Dialog, dialog.windowTitle().toStdString(), ""};
+    if (platform::runModal(dialog, info) != QDialog::Accepted)
+        return;
+    delete export_.data();  // the window of an export that ended
+    export_ = new ExportProgressWindow(this, dialog.settings());
+    export_->adjustSize();
+    export_->move(frameGeometry().topLeft() + QPoint(kCascade, kCascade));
+    export_->show();
+}
+
+bool MediaWindow::exportRunning() const
+{
+    return export_ && export_->running();
+}
+
+std::string MediaWindow::exportOutcome() const
+{
+    return export_ ? export_->outcome() : std::string();
+}
+
+bool MediaWindow::waitForExport(int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QPointer<MediaWindow> self(this);
+    constexpr auto kPoll = std::chrono::milliseconds(2);
+    while (self && exportRunning() && timer.elapsed() < timeoutMs) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(kPoll);
+    }
+    return self && !exportRunning();
 }
 
 }  // namespace kelvra::mciwnd

@@ -9,6 +9,7 @@
 #include <kelvra/user/detached_handle.h>
 
 #include <QImage>
+#include <QPointer>
 #include <QWidget>
 
 #include <memory>
@@ -20,6 +21,7 @@ class QToolButton;
 
 namespace kelvra::mciwnd {
 
+class ExportProgressWindow;
 class PictureView;
 
 class MediaWindow : public QWidget, public MediaControl, public platform::DetachedHandle::Owner {
@@ -42,6 +44,10 @@ public:
     void seek(int64_t frame) override;
     void step(int64_t frames) override;
     void setRepeat(bool repeat) override;
+    void exportFilm() override;
+    bool exportRunning() const override;
+    std::string exportOutcome() const override;
+    bool waitForExport(int timeoutMs) override;
     int64_t shownFrame() const override { return shown_; }
     bool waitForPicture(int timeoutMs) override;
 
@@ -86,6 +92,8 @@ private:
     QSlider* trackbar_ = nullptr;
     QLabel* positionLabel_ = nullptr;
     QMenu* menu_ = nullptr;
+    QAction* exportAction_ = nullptr;
+    QPointer<ExportProgressWindow> export_;  // the export started here, running or ended
     bool syncingTrackbar_ = false;
 };
 

@@ -28,6 +28,15 @@ public:
     virtual void step(int64_t frames) = 0;        // relative seek
     virtual void setRepeat(bool repeat) = 0;
 
+    // The finished film (Export Film... in the window's menu, Ctrl+E): opens the export dialog;
+    // an accepted dialog starts the export on its own thread with a progress window.
+    virtual void exportFilm() = 0;
+    virtual bool exportRunning() const = 0;
+    // The progress window's closing words about the last export; empty while it runs or before.
+    virtual std::string exportOutcome() const = 0;
+    // Runs the event loop until the export started here ends; false on timeout. Tools and tests only.
+    virtual bool waitForExport(int timeoutMs) = 0;
+
     // Index of the picture on screen; -1 before the first one is decoded.
     virtual int64_t shownFrame() const = 0;
     // Runs the event loop until the picture on screen is the current frame's, or the
