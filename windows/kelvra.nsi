@@ -19,6 +19,7 @@ Unicode true
 !define MENU_FOLDER "$SMPROGRAMS\Kelvra Time-lapse"
 
 Name "${NAME} ${VERSION}"
+BrandingText "${NAME} ${VERSION}"  ; the installer's pages name this program, not the tool that made them
 OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES\Kelvra"
 RequestExecutionLevel admin
