@@ -3,6 +3,7 @@
 #pragma once
 
 #include <kelvra/export/film_export.h>
+#include <kelvra/media/av_input.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -23,7 +24,6 @@ Status writeError(int err, const std::string& path);
 // The recording: demuxer and decoder, frames numbered by their place in the file.
 class FilmInput {
 public:
-    ~FilmInput();
     Status open(const std::string& path);
     const SourceInfo& info() const { return info_; }
     AVRational rate() const { return rate_; }
@@ -37,10 +37,7 @@ public:
     bool damaged() const { return demuxError_ != 0; }
 
 private:
-    AVFormatContext* format_ = nullptr;
-    AVCodecContext* decoder_ = nullptr;
-    AVStream* stream_ = nullptr;
-    AVPacket* packet_ = nullptr;
+    media::AvInput in_;
     AVRational rate_{0, 1};
     SourceInfo info_;
     int64_t startPts_ = 0;
