@@ -38,11 +38,8 @@ Status writeError(int err, const std::string& path)
 Status FilmInput::open(const std::string& path)
 {
     path_ = path;
-    media::AvInputOptions options;
-    options.threadCount = 0;  // as many as the machine has
-    options.findStreamInfo = true;
-    options.fileWords = "the recording ";
-    Status st = in_.open(path, options);
+    // As many decoder threads as the machine has.
+    Status st = in_.open(path, {.threadCount = 0, .findStreamInfo = true, .fileWords = "the recording "});
     if (!st)
         return st;
     const AVCodecParameters* par = in_.stream->codecpar;
@@ -86,42 +83,12 @@ Status FilmInput::seekTo(int64_t frame)
 
 int FilmInput::next(AVFrame* frame, int64_t stopAfter)
 {
-    for (;;) {
-        int ret = avcodec_receive_frame(in_.decoder, frame);
-        if (ret != AVERROR(EAGAIN))
-            return ret;
-        if (drained_)
-            return AVERROR_EOF;
-        ret = av_read_frame(in_.format, in_.packet);
-        if (ret >= 0 && in_.packet->stream_index != in_.stream->index) {
-            av_packet_unref(in_.packet);
-            continue;
-        }
-        int64_t index = packetCount_;
-        if (ret >= 0) {
-            int64_t ts = in_.packet->pts != AV_NOPTS_VALUE ? in_.packet->pts : in_.packet->dts;
-            index = ts != AV_NOPTS_VALUE ? indexOf(ts) : packetCount_;
-            packetCount_ = index + 1;
-        }
-        if (ret < 0 || index > stopAfter) {
-            // The end of the range, of the file, or of what can be read of it: decode what is in.
-            if (ret < 0 && ret != AVERROR_EOF)
-                demuxError_ = ret;
-            av_packet_unref(in_.packet);
-            avcodec_send_packet(in_.decoder, nullptr);
-            drained_ = true;
-            continue;
-        }
-        // An empty chunk stands for a dropped frame; an empty packet would end the decoder's stream.
-        if (in_.packet->size == 0) {
-            av_packet_unref(in_.packet);
-            continue;
-        }
-        ret = avcodec_send_packet(in_.decoder, in_.packet);
-        av_packet_unref(in_.packet);
-        if (ret < 0 && ret != AVERROR(EAGAIN))
-            return ret;
-    }
+    return in_.decode(frame, [&](const AVPacket* packet) {
+        const int64_t ts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        const int64_t index = ts != AV_NOPTS_VALUE ? indexOf(ts) : packetCount_;
+        packetCount_ = index + 1;
+        return index > stopAfter;
+    });
 }
 
 Status probeSource(const std::string& path, SourceInfo& info)

@@ -34,7 +34,7 @@ public:
     // The next decoded frame at or after the seek point: 0, AVERROR_EOF at the end of the file's
     // frames (up to `stopAfter`), or a negative error for a frame that could not be decoded.
     int next(AVFrame* frame, int64_t stopAfter);
-    bool damaged() const { return demuxError_ != 0; }
+    bool damaged() const { return in_.demuxError != 0; }
 
 private:
     media::AvInput in_;
@@ -42,8 +42,6 @@ private:
     SourceInfo info_;
     int64_t startPts_ = 0;
     int64_t packetCount_ = 0;
-    bool drained_ = false;
-    int demuxError_ = 0;
     std::string path_;
 };
 

@@ -62,4 +62,38 @@ Status AvInput::open(const std::string& path, const AvInputOptions& options)
     return Status::ok();
 }
 
+int AvInput::decode(AVFrame* into, const std::function<bool(const AVPacket*)>& endsAt)
+{
+    for (;;) {
+        int ret = avcodec_receive_frame(decoder, into);
+        if (ret != AVERROR(EAGAIN))
+            return ret;
+        if (drained)
+            return AVERROR_EOF;
+        ret = av_read_frame(format, packet);
+        if (ret >= 0 && packet->stream_index != stream->index) {
+            av_packet_unref(packet);
+            continue;
+        }
+        if (ret < 0 || (endsAt && endsAt(packet))) {
+            // The end of the range, of the file, or of what can be read of it: decode what is in.
+            if (ret < 0 && ret != AVERROR_EOF)
+                demuxError = ret;
+            av_packet_unref(packet);
+            avcodec_send_packet(decoder, nullptr);
+            drained = true;
+            continue;
+        }
+        // An empty chunk stands for a dropped frame; an empty packet would end the decoder's stream.
+        if (packet->size == 0) {
+            av_packet_unref(packet);
+            continue;
+        }
+        ret = avcodec_send_packet(decoder, packet);
+        av_packet_unref(packet);
+        if (ret < 0 && ret != AVERROR(EAGAIN))
+            return ret;
+    }
+}
+
 }  // namespace kelvra::media

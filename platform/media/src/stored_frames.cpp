@@ -65,9 +65,8 @@ Status AvStoredFrames::open(const std::string& path)
 {
     path_ = path;
     // The headers of an AVI carry everything needed; probing would decode pictures for nothing.
-    AvInputOptions options;
-    options.threadCount = 1;  // one picture at a time: frame threads would only delay it
-    Status status = in_.open(path, options);
+    // One decoder thread: one picture at a time, which frame threads would only delay.
+    Status status = in_.open(path, {.threadCount = 1});
     if (!status)
         return status;
     width_ = in_.stream->codecpar->width;

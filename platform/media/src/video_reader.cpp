@@ -52,7 +52,6 @@ public:
 
 private:
     void measure();
-    int decodeOne(AVFrame* into);
     int64_t indexOf(const AVFrame* frame) const;
     Status deliver(AVFrame* frame, Frame& out);
 
@@ -60,8 +59,6 @@ private:
     AvInput in_;
     AVFrame* pending_ = nullptr;  // the frame a seek found, handed out by the next readNext
     bool hasPending_ = false;
-    bool drained_ = false;        // the demuxer is at its end and the decoder was told so
-    int demuxError_ = 0;          // why reading stopped early, reported once
     Scaler scaler_;
     int width_ = 0, height_ = 0;
     double fps_ = 0, duration_ = 0;
@@ -78,12 +75,9 @@ Status FfmpegReader::open(const std::string& path)
         return Status::error(errno, "Cannot open " + quoted(path) + ": the file does not exist");
     if (!S_ISREG(info.st_mode))
         return Status::error(EISDIR, "Cannot open " + quoted(path) + ": it is not a file");
-    AvInputOptions options;
-    options.threadCount = 0;  // as many as the machine has: playback must keep up
-    options.findStreamInfo = true;
-    options.openSaysNotVideo = true;
-    options.namesCodec = true;
-    Status st = in_.open(path, options);
+    // As many decoder threads as the machine has: playback must keep up.
+    Status st =
+        in_.open(path, {.threadCount = 0, .findStreamInfo = true, .openSaysNotVideo = true, .namesCodec = true});
     if (!st)
         return st;
     pending_ = av_frame_alloc();
@@ -116,36 +110,6 @@ void FfmpegReader::measure()
     else if (in_.format->duration != AV_NOPTS_VALUE)
         count_ = toFrameCount(double(in_.format->duration) / AV_TIME_BASE * fps_);
     duration_ = count_ > 0 ? double(count_) / fps_ : 0.0;
-}
-
-// The next decoded picture: 0, AVERROR_EOF at the end, or the error of a picture that failed.
-int FfmpegReader::decodeOne(AVFrame* into)
-{
-    for (;;) {
-        int ret = avcodec_receive_frame(in_.decoder, into);
-        if (ret != AVERROR(EAGAIN))
-            return ret;
-        if (drained_)
-            return AVERROR_EOF;
-        ret = av_read_frame(in_.format, in_.packet);
-        if (ret < 0) {
-            // The end, or a file that cannot be read further: decode what is already in.
-            if (ret != AVERROR_EOF)
-                demuxError_ = ret;
-            avcodec_send_packet(in_.decoder, nullptr);
-            drained_ = true;
-            continue;
-        }
-        // Empty chunks stand for dropped frames; an empty packet would end the decoder's stream.
-        if (in_.packet->stream_index != in_.stream->index || in_.packet->size == 0) {
-            av_packet_unref(in_.packet);
-            continue;
-        }
-        ret = avcodec_send_packet(in_.decoder, in_.packet);
-        av_packet_unref(in_.packet);
-        if (ret < 0 && ret != AVERROR(EAGAIN))
-            return ret;
-    }
 }
 
 int64_t FfmpegReader::indexOf(const AVFrame* frame) const
@@ -185,7 +149,7 @@ Status FfmpegReader::readNext(Frame& out)
         hasPending_ = false;
         return deliver(pending_, out);
     }
-    const int ret = decodeOne(in_.frame);
+    const int ret = in_.decode(in_.frame);
     if (ret == 0)
         return deliver(in_.frame, out);
     if (ret != AVERROR_EOF) {
@@ -193,9 +157,9 @@ Status FfmpegReader::readNext(Frame& out)
         return Status::error(ret, "Frame " + std::to_string(index) + " of " + quoted(path_) +
                                       " cannot be decoded: " + avErrorText(ret));
     }
-    if (demuxError_) {
-        const int err = demuxError_;
-        demuxError_ = 0;
+    if (in_.demuxError) {  // reported once
+        const int err = in_.demuxError;
+        in_.demuxError = 0;
         return Status::error(err, "The file " + quoted(path_) + " is damaged after frame " +
                                       std::to_string(nextIndex_ - 1) + ": " + avErrorText(err));
     }
@@ -214,14 +178,14 @@ Status FfmpegReader::seekToFrame(int64_t index)
     if (ret < 0)
         return Status::error(ret, "Cannot seek in " + quoted(path_) + ": " + avErrorText(ret));
     avcodec_flush_buffers(in_.decoder);
-    drained_ = false;
-    demuxError_ = 0;
+    in_.drained = false;
+    in_.demuxError = 0;
     hasPending_ = false;
     av_frame_unref(pending_);
     nextIndex_ = 0;
     // Decode forward from the keyframe to the frame asked for; past the end, keep the last one.
     for (;;) {
-        ret = decodeOne(in_.frame);
+        ret = in_.decode(in_.frame);
         if (ret == AVERROR_EOF)
             break;
         if (ret < 0)

@@ -5,6 +5,7 @@
 #include <kelvra/media/status.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 struct AVCodecContext;
@@ -36,11 +37,18 @@ struct AvInput {
     // destructor to free.
     Status open(const std::string& path, const AvInputOptions& options);
 
+    // The next decoded picture: 0, AVERROR_EOF at the end, or the error of a picture that failed.
+    // The stream ends at the file's end, at a read error (kept in demuxError) or where `endsAt`,
+    // shown each packet of the stream (empty ones too), says so; what is in the decoder still comes.
+    int decode(AVFrame* into, const std::function<bool(const AVPacket*)>& endsAt = {});
+
     AVFormatContext* format = nullptr;
     AVStream* stream = nullptr;
     AVCodecContext* decoder = nullptr;
     AVPacket* packet = nullptr;
     AVFrame* frame = nullptr;
+    bool drained = false;  // the stream ended and the decoder was told so
+    int demuxError = 0;    // why reading stopped early
 };
 
 }  // namespace kelvra::media
