@@ -462,4 +462,27 @@ TEST_F(FilmExport, ADamagedRecordingExportsWhatCanBeReadAndCountsTheRest)
     EXPECT_TRUE(leftovers().empty());
 }
 
+// The export words a file it cannot open in its own terms; the rest it says as the player does.
+TEST_F(FilmExport, AFileThatCannotBeReadIsNamedAsTheRecording)
+{
+    std::ofstream(dir_.file("empty.avi"));
+    std::string bytes;
+    {
+        std::ifstream in(recording("zzzz.avi"), std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    for (size_t at = 0; (at = bytes.find("MJPG", at)) != std::string::npos;)
+        bytes.replace(at, 4, "ZZZZ");  // a compression nobody knows
+    std::ofstream(dir_.file("zzzz.avi"), std::ios::binary) << bytes;
+
+    SourceInfo info;
+    EXPECT_EQ(probeSource(dir_.file("empty.avi"), info).message,
+              "Cannot open the recording '" + dir_.file("empty.avi") + "': Invalid data found when processing input");
+    EXPECT_EQ(probeSource(dir_.file("zzzz.avi"), info).message,
+              "The video in '" + dir_.file("zzzz.avi") + "' cannot be decoded here");
+    EXPECT_EQ(run(settingsFor(dir_.file("zzzz.avi"), "zzzz.mp4")).status.message,
+              "The video in '" + dir_.file("zzzz.avi") + "' cannot be decoded here");
+    EXPECT_FALSE(exists(dir_.file("zzzz.mp4")));
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 // are missing, not video, truncated or corrupted.
 #include <kelvra/media/avi_writer.h>
 #include <kelvra/media/encoder.h>
+#include <kelvra/media/stored_frames.h>
 #include <kelvra/media/test_source.h>
 #include <kelvra/media/video_reader.h>
 
@@ -218,5 +219,51 @@ TEST_F(VideoReaderTest, ClearErrorsForBadFilesNeverCrashOrHang)
         SCOPED_TRACE(i);
         writeAll(file("bad.avi"), damaged[i]);
         readToTheEnd(file("bad.avi"));
+    }
+}
+
+// The player's reader and the onion skin's share their opening code but each keeps its own words:
+// the player explains a file it cannot read and names a compression it cannot decode.
+TEST_F(VideoReaderTest, EachReaderSaysWhyAFileCannotBeOpened)
+{
+    const std::string wav(
+        "RIFF\x64\x1f\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x40\x1f\0\0\x01\0\x08\0data\x40\x1f\0\0", 44);
+    writeAll(file("sound.wav"), wav + std::string(8000, '\0'));
+    writeAll(file("empty.avi"), "");
+    // A compression nobody knows, and a picture with no width.
+    ASSERT_TRUE(writeCaptureFile(file("mjpeg.avi"), Codec::MotionJpeg, PixelFormat::RGB24, 160, 120, 100000, 2));
+    ASSERT_TRUE(writeCaptureFile(file("raw.avi"), Codec::Uncompressed, PixelFormat::RGB24, 160, 120, 100000, 2));
+    std::string unknown = readAll(file("mjpeg.avi")), narrow = readAll(file("raw.avi"));
+    for (size_t at = 0; (at = unknown.find("MJPG", at)) != std::string::npos;)
+        unknown.replace(at, 4, "ZZZZ");
+    const size_t strf = narrow.find("strf");
+    ASSERT_NE(strf, std::string::npos);
+    narrow.replace(strf + 12, 4, std::string(4, '\0'));  // BITMAPINFOHEADER.biWidth
+    writeAll(file("unknown.avi"), unknown);
+    writeAll(file("narrow.avi"), narrow);
+
+    const auto q = [&](const std::string& name) { return "'" + file(name) + "'"; };
+    const std::string invalid = "Invalid data found when processing input";  // FFmpeg's AVERROR_INVALIDDATA
+    struct Case {
+        std::string name, player, onionSkin;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"empty.avi", "Cannot open " + q("empty.avi") + ": not a video file that can be read (" + invalid + ")",
+              "Cannot open " + q("empty.avi") + ": " + invalid},
+             {"sound.wav", "The file " + q("sound.wav") + " holds no video",
+              "The file " + q("sound.wav") + " holds no video"},
+             {"unknown.avi",
+              "The video in " + q("unknown.avi") + " is compressed with none, which cannot be decoded here",
+              "The video in " + q("unknown.avi") + " cannot be decoded here"},
+             {"narrow.avi", "The video in " + q("narrow.avi") + " has no usable picture size",
+              "The video in " + q("narrow.avi") + " has no usable picture size"},
+         }) {
+        SCOPED_TRACE(c.name);
+        std::unique_ptr<VideoReader> reader;
+        EXPECT_EQ(VideoReader::open(file(c.name), reader).message, c.player);
+        EXPECT_FALSE(reader);
+        std::unique_ptr<StoredFrames> stored;
+        EXPECT_EQ(StoredFrames::open(file(c.name), stored).message, c.onionSkin);
+        EXPECT_FALSE(stored);
     }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <kelvra/export/film_export.h>
+#include <kelvra/media/av_input.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -23,7 +24,6 @@ Status writeError(int err, const std::string& path);
 // The recording: demuxer and decoder, frames numbered by their place in the file.
 class FilmInput {
 public:
-    ~FilmInput();
     Status open(const std::string& path);
     const SourceInfo& info() const { return info_; }
     AVRational rate() const { return rate_; }
@@ -34,19 +34,14 @@ public:
     // The next decoded frame at or after the seek point: 0, AVERROR_EOF at the end of the file's
     // frames (up to `stopAfter`), or a negative error for a frame that could not be decoded.
     int next(AVFrame* frame, int64_t stopAfter);
-    bool damaged() const { return demuxError_ != 0; }
+    bool damaged() const { return in_.demuxError != 0; }
 
 private:
-    AVFormatContext* format_ = nullptr;
-    AVCodecContext* decoder_ = nullptr;
-    AVStream* stream_ = nullptr;
-    AVPacket* packet_ = nullptr;
+    media::AvInput in_;
     AVRational rate_{0, 1};
     SourceInfo info_;
     int64_t startPts_ = 0;
     int64_t packetCount_ = 0;
-    bool drained_ = false;
-    int demuxError_ = 0;
     std::string path_;
 };
 

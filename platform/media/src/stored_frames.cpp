@@ -2,6 +2,7 @@
 // AVI timestamps count frames, so frame i is the packet stamped i; a dropped frame has no packet.
 #include "convert.h"
 
+#include <kelvra/media/av_input.h>
 #include <kelvra/media/stored_frames.h>
 
 extern "C" {
@@ -17,7 +18,6 @@ namespace kelvra::media {
 
 namespace {
 
-constexpr int64_t kMaxPixels = int64_t(8192) * 4320;  // beyond that a header is lying
 constexpr double kMicroSecPerSecond = 1e6;
 // Packets read past a seek before frame i is given up: a keyframe is never that far back in
 // the files this reader is for (every frame is one).
@@ -42,14 +42,6 @@ void fitInto(int w, int h, int boxW, int boxH, int& outW, int& outH)
 
 class AvStoredFrames final : public StoredFrames {
 public:
-    ~AvStoredFrames() override
-    {
-        av_frame_free(&frame_);
-        av_packet_free(&packet_);
-        avcodec_free_context(&decoder_);
-        avformat_close_input(&format_);
-    }
-
     Status open(const std::string& path);
     int64_t count() const override { return count_; }
     int width() const override { return width_; }
@@ -62,11 +54,7 @@ private:
     Status deliver(StoredPicture& out, int boxWidth, int boxHeight);
 
     std::string path_;
-    AVFormatContext* format_ = nullptr;
-    AVCodecContext* decoder_ = nullptr;
-    AVStream* stream_ = nullptr;
-    AVPacket* packet_ = nullptr;
-    AVFrame* frame_ = nullptr;
+    AvInput in_;
     Scaler scaler_;
     int width_ = 0, height_ = 0;
     int64_t count_ = 0;
@@ -77,42 +65,20 @@ Status AvStoredFrames::open(const std::string& path)
 {
     path_ = path;
     // The headers of an AVI carry everything needed; probing would decode pictures for nothing.
-    int ret = avformat_open_input(&format_, path.c_str(), nullptr, nullptr);
-    if (ret < 0)
-        return Status::error(ret, "Cannot open " + quoted(path) + ": " + avErrorText(ret));
-    const int index = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    if (index < 0)
-        return Status::error(index, "The file " + quoted(path) + " holds no video");
-    stream_ = format_->streams[index];
-    const AVCodecParameters* par = stream_->codecpar;
-    if (par->width <= 0 || par->height <= 0 || int64_t(par->width) * par->height > kMaxPixels)
-        return Status::error(EINVAL, "The video in " + quoted(path) + " has no usable picture size");
-    const AVCodec* codec = avcodec_find_decoder(par->codec_id);
-    if (!codec)
-        return Status::error(ENOSYS, "The video in " + quoted(path) + " cannot be decoded here");
-    decoder_ = avcodec_alloc_context3(codec);
-    packet_ = av_packet_alloc();
-    frame_ = av_frame_alloc();
-    if (!decoder_ || !packet_ || !frame_)
-        return Status::error(ENOMEM, "Out of memory opening " + quoted(path));
-    ret = avcodec_parameters_to_context(decoder_, par);
-    if (ret >= 0) {
-        decoder_->thread_count = 1;  // one picture at a time: frame threads would only delay it
-        decoder_->pkt_timebase = stream_->time_base;
-        ret = avcodec_open2(decoder_, codec, nullptr);
-    }
-    if (ret < 0)
-        return Status::error(ret, "Cannot decode the video in " + quoted(path) + ": " + avErrorText(ret));
-    width_ = par->width;
-    height_ = par->height;
+    // One decoder thread: one picture at a time, which frame threads would only delay.
+    Status status = in_.open(path, {.threadCount = 1});
+    if (!status)
+        return status;
+    width_ = in_.stream->codecpar->width;
+    height_ = in_.stream->codecpar->height;
     // The time base of an AVI stream is its scale / rate: one tick per frame.
-    const AVRational tb = stream_->time_base;
+    const AVRational tb = in_.stream->time_base;
     if (tb.num > 0 && tb.den > 0)
         microSecPerFrame_ = uint32_t(std::lround(kMicroSecPerSecond * tb.num / tb.den));
-    const int entries = avformat_index_get_entries_count(stream_);
+    const int entries = avformat_index_get_entries_count(in_.stream);
     if (entries > 0)
-        count_ = avformat_index_get_entry(stream_, entries - 1)->timestamp + 1;
-    count_ = std::max<int64_t>(count_, stream_->nb_frames);
+        count_ = avformat_index_get_entry(in_.stream, entries - 1)->timestamp + 1;
+    count_ = std::max<int64_t>(count_, in_.stream->nb_frames);
     return Status::ok();
 }
 
@@ -120,32 +86,32 @@ Status AvStoredFrames::decodeAt(int64_t index)
 {
     if (index < 0 || index >= count_)
         return Status::error(kEndOfStream, "Frame " + std::to_string(index) + " is not in " + quoted(path_));
-    const int entry = av_index_search_timestamp(stream_, index, AVSEEK_FLAG_ANY);
-    if (entry < 0 || avformat_index_get_entry(stream_, entry)->timestamp != index)
+    const int entry = av_index_search_timestamp(in_.stream, index, AVSEEK_FLAG_ANY);
+    if (entry < 0 || avformat_index_get_entry(in_.stream, entry)->timestamp != index)
         return Status::error(ENODATA, "Frame " + std::to_string(index) + " of " + quoted(path_) + " holds no picture");
-    int ret = av_seek_frame(format_, stream_->index, index, AVSEEK_FLAG_BACKWARD);
+    int ret = av_seek_frame(in_.format, in_.stream->index, index, AVSEEK_FLAG_BACKWARD);
     if (ret < 0)
         return Status::error(ret, "Cannot find frame " + std::to_string(index) + " in " + quoted(path_));
-    avcodec_flush_buffers(decoder_);
+    avcodec_flush_buffers(in_.decoder);
     for (int packets = 0; packets < kMaxPacketsPerRead; ++packets) {
-        ret = av_read_frame(format_, packet_);
+        ret = av_read_frame(in_.format, in_.packet);
         if (ret < 0)
             break;
-        const bool ours = packet_->stream_index == stream_->index && packet_->size > 0;
-        const int64_t at = packet_->pts != AV_NOPTS_VALUE ? packet_->pts : packet_->dts;
+        const bool ours = in_.packet->stream_index == in_.stream->index && in_.packet->size > 0;
+        const int64_t at = in_.packet->pts != AV_NOPTS_VALUE ? in_.packet->pts : in_.packet->dts;
         if (ours)
-            ret = avcodec_send_packet(decoder_, packet_);
-        av_packet_unref(packet_);
+            ret = avcodec_send_packet(in_.decoder, in_.packet);
+        av_packet_unref(in_.packet);
         if (!ours || ret < 0)
             continue;
-        ret = avcodec_receive_frame(decoder_, frame_);
+        ret = avcodec_receive_frame(in_.decoder, in_.frame);
         if (ret == AVERROR(EAGAIN))
             continue;
         if (ret < 0)
             break;
         if (at == index)
             return Status::ok();
-        av_frame_unref(frame_);
+        av_frame_unref(in_.frame);
         if (at > index)
             break;
     }
@@ -155,10 +121,10 @@ Status AvStoredFrames::decodeAt(int64_t index)
 
 Status AvStoredFrames::deliver(StoredPicture& out, int boxWidth, int boxHeight)
 {
-    out.ownWidth = frame_->width;
-    out.ownHeight = frame_->height;
+    out.ownWidth = in_.frame->width;
+    out.ownHeight = in_.frame->height;
     int w = 0, h = 0;
-    fitInto(frame_->width, frame_->height, boxWidth, boxHeight, w, h);
+    fitInto(in_.frame->width, in_.frame->height, boxWidth, boxHeight, w, h);
     Frame& pic = out.picture;
     pic.width = w;
     pic.height = h;
@@ -166,11 +132,11 @@ Status AvStoredFrames::deliver(StoredPicture& out, int boxWidth, int boxHeight)
     pic.data.resize(frameBytes(PixelFormat::BGRA, w, h));
     uint8_t* dst[4] = {pic.data.data()};
     const int linesize[4] = {w * 4};
-    PlaneView src = planesOf(frame_);
-    if (decoder_->codec_id == AV_CODEC_ID_MJPEG)
+    PlaneView src = planesOf(in_.frame);
+    if (in_.decoder->codec_id == AV_CODEC_ID_MJPEG)
         src.fullRange = true;  // JPEG pictures are full range whatever the decoder says
     const int ret = scaler_.scale(src, dst, linesize, w, h, AV_PIX_FMT_BGRA);
-    av_frame_unref(frame_);
+    av_frame_unref(in_.frame);
     if (ret < 0)
         return Status::error(ret, "A frame of " + quoted(path_) + " cannot be shown: " + avErrorText(ret));
     return Status::ok();
@@ -181,8 +147,9 @@ Status AvStoredFrames::read(int64_t index, StoredPicture& out, int boxWidth, int
     Status status = decodeAt(index);
     if (!status)
         return status;
-    if (frame_->width <= 0 || frame_->height <= 0 || int64_t(frame_->width) * frame_->height > kMaxPixels) {
-        av_frame_unref(frame_);
+    const AVFrame* picture = in_.frame;
+    if (picture->width <= 0 || picture->height <= 0 || int64_t(picture->width) * picture->height > kMaxVideoPixels) {
+        av_frame_unref(in_.frame);
         return Status::error(EINVAL, "Frame " + std::to_string(index) + " of " + quoted(path_) + " has no usable size");
     }
     status = deliver(out, boxWidth, boxHeight);

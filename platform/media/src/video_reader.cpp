@@ -1,6 +1,7 @@
 // The player's decoder: libavformat + libavcodec, frames handed out as BGRA.
 #include "convert.h"
 
+#include <kelvra/media/av_input.h>
 #include <kelvra/media/video_reader.h>
 
 extern "C" {
@@ -17,7 +18,6 @@ namespace kelvra::media {
 
 namespace {
 
-constexpr int64_t kMaxPixels = int64_t(8192) * 4320;  // beyond that a header is lying
 constexpr double kFallbackRate = 25.0;                // a stream that declares no rate at all
 
 // A count or timestamp from floating point, saturated into 64 bits (NaN counts as 0).
@@ -38,11 +38,7 @@ class FfmpegReader final : public VideoReader {
 public:
     ~FfmpegReader() override
     {
-        av_frame_free(&frame_);
         av_frame_free(&pending_);
-        av_packet_free(&packet_);
-        avcodec_free_context(&decoder_);
-        avformat_close_input(&format_);
     }
 
     Status open(const std::string& path);
@@ -55,22 +51,14 @@ public:
     Status seekToFrame(int64_t index) override;
 
 private:
-    Status openDecoder();
     void measure();
-    int decodeOne(AVFrame* into);
     int64_t indexOf(const AVFrame* frame) const;
     Status deliver(AVFrame* frame, Frame& out);
 
     std::string path_;
-    AVFormatContext* format_ = nullptr;
-    AVCodecContext* decoder_ = nullptr;
-    AVStream* stream_ = nullptr;
-    AVPacket* packet_ = nullptr;
-    AVFrame* frame_ = nullptr;
+    AvInput in_;
     AVFrame* pending_ = nullptr;  // the frame a seek found, handed out by the next readNext
     bool hasPending_ = false;
-    bool drained_ = false;        // the demuxer is at its end and the decoder was told so
-    int demuxError_ = 0;          // why reading stopped early, reported once
     Scaler scaler_;
     int width_ = 0, height_ = 0;
     double fps_ = 0, duration_ = 0;
@@ -87,104 +75,41 @@ Status FfmpegReader::open(const std::string& path)
         return Status::error(errno, "Cannot open " + quoted(path) + ": the file does not exist");
     if (!S_ISREG(info.st_mode))
         return Status::error(EISDIR, "Cannot open " + quoted(path) + ": it is not a file");
-    int ret = avformat_open_input(&format_, path.c_str(), nullptr, nullptr);
-    if (ret < 0)
-        return Status::error(ret, "Cannot open " + quoted(path) + ": not a video file that can be read (" +
-                                      avErrorText(ret) + ")");
-    ret = avformat_find_stream_info(format_, nullptr);
-    if (ret < 0)
-        return Status::error(ret, "Cannot read " + quoted(path) + ": " + avErrorText(ret));
-    const int index = av_find_best_stream(format_, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    if (index < 0)
-        return Status::error(index, "The file " + quoted(path) + " holds no video");
-    stream_ = format_->streams[index];
-    Status st = openDecoder();
+    // As many decoder threads as the machine has: playback must keep up.
+    Status st =
+        in_.open(path, {.threadCount = 0, .findStreamInfo = true, .openSaysNotVideo = true, .namesCodec = true});
     if (!st)
         return st;
-    measure();
-    return Status::ok();
-}
-
-Status FfmpegReader::openDecoder()
-{
-    const AVCodecParameters* par = stream_->codecpar;
-    if (par->width <= 0 || par->height <= 0 || int64_t(par->width) * par->height > kMaxPixels)
-        return Status::error(EINVAL, "The video in " + quoted(path_) + " has no usable picture size");
-    const AVCodec* codec = avcodec_find_decoder(par->codec_id);
-    if (!codec)
-        return Status::error(ENOSYS, "The video in " + quoted(path_) + " is compressed with " +
-                                         avcodec_get_name(par->codec_id) + ", which cannot be decoded here");
-    decoder_ = avcodec_alloc_context3(codec);
-    packet_ = av_packet_alloc();
-    frame_ = av_frame_alloc();
     pending_ = av_frame_alloc();
-    if (!decoder_ || !packet_ || !frame_ || !pending_)
-        return Status::error(ENOMEM, "Out of memory opening " + quoted(path_));
-    int ret = avcodec_parameters_to_context(decoder_, par);
-    if (ret >= 0) {
-        decoder_->thread_count = 0;  // as many as the machine has: playback must keep up
-        decoder_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-        decoder_->pkt_timebase = stream_->time_base;
-        ret = avcodec_open2(decoder_, codec, nullptr);
-    }
-    if (ret < 0)
-        return Status::error(ret, "Cannot decode the video in " + quoted(path_) + ": " + avErrorText(ret));
-    width_ = par->width;
-    height_ = par->height;
+    if (!pending_)
+        return Status::error(ENOMEM, "Out of memory opening " + quoted(path));
+    width_ = in_.stream->codecpar->width;
+    height_ = in_.stream->codecpar->height;
+    measure();
     return Status::ok();
 }
 
 // Rate, length and where the timestamps start.
 void FfmpegReader::measure()
 {
-    AVRational rate = stream_->r_frame_rate;
+    AVRational rate = in_.stream->r_frame_rate;
     if (rate.num <= 0 || rate.den <= 0)
-        rate = stream_->avg_frame_rate;
+        rate = in_.stream->avg_frame_rate;
     if (rate.num <= 0 || rate.den <= 0)
-        rate = av_guess_frame_rate(format_, stream_, nullptr);
+        rate = av_guess_frame_rate(in_.format, in_.stream, nullptr);
     fps_ = (rate.num > 0 && rate.den > 0) ? av_q2d(rate) : kFallbackRate;
-    startPts_ = stream_->start_time != AV_NOPTS_VALUE ? stream_->start_time : 0;
+    startPts_ = in_.stream->start_time != AV_NOPTS_VALUE ? in_.stream->start_time : 0;
 
-    if (stream_->nb_frames > 0)
-        count_ = stream_->nb_frames;
-    else if (int entries = avformat_index_get_entries_count(stream_); entries > 0 &&
-                                                                     std::string(format_->iformat->name) == "avi")
+    if (in_.stream->nb_frames > 0)
+        count_ = in_.stream->nb_frames;
+    else if (int entries = avformat_index_get_entries_count(in_.stream);
+             entries > 0 && std::string(in_.format->iformat->name) == "avi")
         count_ = entries;  // the AVI index lists every frame
-    else if (stream_->duration != AV_NOPTS_VALUE)
-        count_ = toFrameCount(double(stream_->duration) * av_q2d(stream_->time_base) * fps_);
-    else if (format_->duration != AV_NOPTS_VALUE)
-        count_ = toFrameCount(double(format_->duration) / AV_TIME_BASE * fps_);
+    else if (in_.stream->duration != AV_NOPTS_VALUE)
+        count_ = toFrameCount(double(in_.stream->duration) * av_q2d(in_.stream->time_base) * fps_);
+    else if (in_.format->duration != AV_NOPTS_VALUE)
+        count_ = toFrameCount(double(in_.format->duration) / AV_TIME_BASE * fps_);
     duration_ = count_ > 0 ? double(count_) / fps_ : 0.0;
-}
-
-// The next decoded picture: 0, AVERROR_EOF at the end, or the error of a picture that failed.
-int FfmpegReader::decodeOne(AVFrame* into)
-{
-    for (;;) {
-        int ret = avcodec_receive_frame(decoder_, into);
-        if (ret != AVERROR(EAGAIN))
-            return ret;
-        if (drained_)
-            return AVERROR_EOF;
-        ret = av_read_frame(format_, packet_);
-        if (ret < 0) {
-            // The end, or a file that cannot be read further: decode what is already in.
-            if (ret != AVERROR_EOF)
-                demuxError_ = ret;
-            avcodec_send_packet(decoder_, nullptr);
-            drained_ = true;
-            continue;
-        }
-        // Empty chunks stand for dropped frames; an empty packet would end the decoder's stream.
-        if (packet_->stream_index != stream_->index || packet_->size == 0) {
-            av_packet_unref(packet_);
-            continue;
-        }
-        ret = avcodec_send_packet(decoder_, packet_);
-        av_packet_unref(packet_);
-        if (ret < 0 && ret != AVERROR(EAGAIN))
-            return ret;
-    }
 }
 
 int64_t FfmpegReader::indexOf(const AVFrame* frame) const
@@ -193,7 +118,7 @@ int64_t FfmpegReader::indexOf(const AVFrame* frame) const
     if (ts == AV_NOPTS_VALUE)
         return nextIndex_;
     // In floating point: a damaged file's timestamps may lie anywhere in 64 bits.
-    return toFrameCount((double(ts) - double(startPts_)) * av_q2d(stream_->time_base) * fps_);
+    return toFrameCount((double(ts) - double(startPts_)) * av_q2d(in_.stream->time_base) * fps_);
 }
 
 Status FfmpegReader::deliver(AVFrame* frame, Frame& out)
@@ -224,17 +149,17 @@ Status FfmpegReader::readNext(Frame& out)
         hasPending_ = false;
         return deliver(pending_, out);
     }
-    const int ret = decodeOne(frame_);
+    const int ret = in_.decode(in_.frame);
     if (ret == 0)
-        return deliver(frame_, out);
+        return deliver(in_.frame, out);
     if (ret != AVERROR_EOF) {
         const int64_t index = nextIndex_++;
         return Status::error(ret, "Frame " + std::to_string(index) + " of " + quoted(path_) +
                                       " cannot be decoded: " + avErrorText(ret));
     }
-    if (demuxError_) {
-        const int err = demuxError_;
-        demuxError_ = 0;
+    if (in_.demuxError) {  // reported once
+        const int err = in_.demuxError;
+        in_.demuxError = 0;
         return Status::error(err, "The file " + quoted(path_) + " is damaged after frame " +
                                       std::to_string(nextIndex_ - 1) + ": " + avErrorText(err));
     }
@@ -244,31 +169,31 @@ Status FfmpegReader::readNext(Frame& out)
 Status FfmpegReader::seekToFrame(int64_t index)
 {
     index = std::max<int64_t>(0, count_ > 0 ? std::min(index, count_ - 1) : index);
-    const int64_t target = toFrameCount(double(startPts_) + double(index) / fps_ / av_q2d(stream_->time_base));
-    int ret = av_seek_frame(format_, stream_->index, target, AVSEEK_FLAG_BACKWARD);
+    const int64_t target = toFrameCount(double(startPts_) + double(index) / fps_ / av_q2d(in_.stream->time_base));
+    int ret = av_seek_frame(in_.format, in_.stream->index, target, AVSEEK_FLAG_BACKWARD);
     if (ret < 0)  // no index to seek with: read from the start
-        ret = av_seek_frame(format_, stream_->index, startPts_, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY);
+        ret = av_seek_frame(in_.format, in_.stream->index, startPts_, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY);
     if (ret < 0)
-        ret = avformat_seek_file(format_, -1, INT64_MIN, 0, 0, AVSEEK_FLAG_BYTE);
+        ret = avformat_seek_file(in_.format, -1, INT64_MIN, 0, 0, AVSEEK_FLAG_BYTE);
     if (ret < 0)
         return Status::error(ret, "Cannot seek in " + quoted(path_) + ": " + avErrorText(ret));
-    avcodec_flush_buffers(decoder_);
-    drained_ = false;
-    demuxError_ = 0;
+    avcodec_flush_buffers(in_.decoder);
+    in_.drained = false;
+    in_.demuxError = 0;
     hasPending_ = false;
     av_frame_unref(pending_);
     nextIndex_ = 0;
     // Decode forward from the keyframe to the frame asked for; past the end, keep the last one.
     for (;;) {
-        ret = decodeOne(frame_);
+        ret = in_.decode(in_.frame);
         if (ret == AVERROR_EOF)
             break;
         if (ret < 0)
             continue;  // a damaged frame on the way is passed over
-        const int64_t at = indexOf(frame_);
+        const int64_t at = indexOf(in_.frame);
         nextIndex_ = at + 1;
         av_frame_unref(pending_);
-        av_frame_move_ref(pending_, frame_);
+        av_frame_move_ref(pending_, in_.frame);
         hasPending_ = true;
         if (at >= index)
             break;
