@@ -125,12 +125,17 @@ bool offers(const std::vector<media::FormatDescription>& offered, const media::S
 
 }  // namespace
 
-std::string DeviceSettingsStore::path()
+std::string platformConfigPath(const std::string& fileName)
 {
     QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     if (folder.isEmpty())
         folder = QDir::homePath() + QStringLiteral("/.config");
-    return QDir(folder).filePath(QStringLiteral("kelvra/devices.json")).toLocal8Bit().toStdString();
+    return QDir(folder).filePath(QStringLiteral("kelvra/") + QString::fromStdString(fileName)).toLocal8Bit().toStdString();
+}
+
+std::string DeviceSettingsStore::path()
+{
+    return platformConfigPath("devices.json");
 }
 
 DeviceSettings DeviceSettingsStore::load(const media::DriverInfo& driver, std::vector<std::string>& problems)

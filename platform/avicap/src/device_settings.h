@@ -23,6 +23,9 @@ struct DeviceSettings {
     CaptureHours hours;
 };
 
+// A file of what the platform keeps, in the user's configuration folder: ~/.config/kelvra/NAME.
+std::string platformConfigPath(const std::string& fileName);
+
 class DeviceSettingsStore {
 public:
     // The file: kelvra/devices.json in the user's configuration folder.

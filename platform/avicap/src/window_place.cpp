@@ -1,10 +1,11 @@
 #include "window_place.h"
 
+#include "device_settings.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QFile>
 #include <QSaveFile>
-#include <QStandardPaths>
 #include <QStringList>
 
 #include <cstdlib>
@@ -20,10 +21,7 @@ constexpr qint64 kMaxFileBytes = 256;
 
 std::string windowPlacePath(const std::string& name)
 {
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
-    if (folder.isEmpty())
-        folder = QDir::homePath() + QStringLiteral("/.config/kelvra");
-    return QDir(folder).filePath(QString::fromStdString(name) + QStringLiteral(".place")).toStdString();
+    return platformConfigPath(name + ".place");
 }
 
 std::optional<QRect> loadWindowPlace(const std::string& name, std::string& problem)
