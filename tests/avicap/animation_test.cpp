@@ -133,8 +133,8 @@ TEST_F(AnimationTest, OneMenuInItsOrderWithWhatCannotActDisabled)
         "Onion Skin/Opacity 50%", "Onion Skin/Opacity 75%", "Onion Skin/Opacity 100%", "Onion Skin/Difference",
         "Play Last Frames", "Play Last", "Play Last/5 Frames", "Play Last/10 Frames", "Play Last/20 Frames",
         "Play Last/50 Frames", "Loop", "Stop Playing", "Remove Last Frame", "Put Back Removed Frame",
-        "Capture Hours", "Capture Hours/Always", "Capture Hours/Between 07:00 and 19:00...",
-        "Capture Hours/Daylight Only..."};
+        "Capture Hours", "Capture Hours/Always", "Capture Hours/Between 07:00 and 19:00",
+        "Capture Hours/Daylight only"};
     EXPECT_EQ(paths, expected);
     EXPECT_TRUE(checked("Capture Hours/Always"));
     EXPECT_TRUE(checked("Onion Skin/Off")) << "the onion skin is off until asked for";

@@ -280,8 +280,8 @@ TEST_F(WeeksTest, CaptureHoursAcrossMidnightOnTheVirtualClock)
         child<QTimeEdit>(dialog, "to")->setTime(QTime(2, 0));
         dialog.accept();
     });
-    ASSERT_TRUE(at::triggerMenu(cap_, "Capture Hours/Between 07:00 and 19:00..."));
-    EXPECT_TRUE(menuChecked("Capture Hours/Between 22:00 and 02:00..."));
+    ASSERT_TRUE(at::triggerMenu(cap_, "Capture Hours/Between 07:00 and 19:00"));
+    EXPECT_TRUE(menuChecked("Capture Hours/Between 22:00 and 02:00"));
     EXPECT_FALSE(menuChecked("Capture Hours/Always"));
     pt::advanceClock(3600000);  // 13:00
     EXPECT_NE(at::statusText(cap_).find("\noutside capture hours until 22:00"), std::string::npos) << at::statusText(cap_);
@@ -294,22 +294,22 @@ TEST_F(WeeksTest, CaptureHoursAcrossMidnightOnTheVirtualClock)
     EXPECT_EQ(occurrences(journal, "Frame steps not recorded: outside capture hours until 22:00."), 3) << journal;
     EXPECT_EQ(occurrences(journal, "Capture hours begin"), 2) << journal;
     restart();  // kept with the device's settings
-    EXPECT_TRUE(menuChecked("Capture Hours/Between 22:00 and 02:00..."));
+    EXPECT_TRUE(menuChecked("Capture Hours/Between 22:00 and 02:00"));
 
     // Daylight from a place typed once; a cancelled dialog changes nothing.
     pt::scriptModal([](QDialog& dialog, const ModalInfo& info) {
-        EXPECT_EQ(info.caption, "Daylight Only");
+        EXPECT_EQ(info.caption, "Daylight only");
         child<QDoubleSpinBox>(dialog, "latitude")->setValue(51.4779);
         child<QDoubleSpinBox>(dialog, "longitude")->setValue(-0.0015);
         dialog.accept();
     });
-    ASSERT_TRUE(at::triggerMenu(cap_, "Capture Hours/Daylight Only..."));
+    ASSERT_TRUE(at::triggerMenu(cap_, "Capture Hours/Daylight only"));
     const at::Hours hours = at::captureHours(cap_);
     EXPECT_EQ(hours.mode, 2);
     EXPECT_NEAR(hours.latitude, 51.4779, 1e-6);
     pt::scriptModal(pt::cancel());
-    ASSERT_TRUE(at::triggerMenu(cap_, "Capture Hours/Between 22:00 and 02:00..."));
-    EXPECT_TRUE(menuChecked("Capture Hours/Daylight Only..."));
+    ASSERT_TRUE(at::triggerMenu(cap_, "Capture Hours/Between 22:00 and 02:00"));
+    EXPECT_TRUE(menuChecked("Capture Hours/Daylight only"));
     ASSERT_TRUE(at::triggerMenu(cap_, "Capture Hours/Always"));
     EXPECT_EQ(at::captureHours(cap_).mode, 0);
 }

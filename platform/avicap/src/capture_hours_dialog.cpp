@@ -69,7 +69,7 @@ bool askHoursBetween(QWidget* parent, CaptureHours& hours)
 bool askDaylightPlace(QWidget* parent, CaptureHours& hours)
 {
     QDialog dialog(parent);
-    dialog.setWindowTitle(QStringLiteral("Daylight Only"));
+    dialog.setWindowTitle(QStringLiteral("Daylight only"));
     auto* layout = new QFormLayout(&dialog);
     auto* note = new QLabel(QStringLiteral("Frames are recorded from sunrise to sunset at this place. Degrees north "
                                            "and east are positive, south and west negative."), &dialog);
@@ -80,7 +80,7 @@ bool askDaylightPlace(QWidget* parent, CaptureHours& hours)
     layout->addRow(QStringLiteral("&Latitude:"), latitude);
     layout->addRow(QStringLiteral("L&ongitude:"), longitude);
     layout->addRow(okCancel(dialog));
-    if (platform::runModal(dialog, {platform::ModalKind::Dialog, "Daylight Only", ""}) != QDialog::Accepted)
+    if (platform::runModal(dialog, {platform::ModalKind::Dialog, "Daylight only", ""}) != QDialog::Accepted)
         return false;
     hours.mode = CaptureHours::Mode::Daylight;
     hours.latitude = latitude->value();

@@ -36,8 +36,8 @@ std::function<void()> addTimeLapseEntries(QMenu& menu, CaptureWindow& window)
     auto refresh = [&window, always, between, daylight] {
         CaptureHours h = window.captureHours();
         h.mode = CaptureHours::Mode::Between;
-        between->setText(QString::fromStdString(hoursText(h)) + QStringLiteral("..."));
-        daylight->setText(QStringLiteral("Daylight Only..."));
+        between->setText(QString::fromStdString(hoursText(h)));
+        daylight->setText(QStringLiteral("Daylight only"));
         const CaptureHours::Mode mode = window.captureHours().mode;
         always->setChecked(mode == CaptureHours::Mode::Always);
         between->setChecked(mode == CaptureHours::Mode::Between);
