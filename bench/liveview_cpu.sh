@@ -14,7 +14,6 @@ program="$build/kelvra"
 sim="$build/tests/libkelvra_uvc_sim.so"
 seconds=${PREVIEW_SECONDS:-20}
 warmup=3
-ticks=$(getconf CLK_TCK)
 
 for built in "$program" "$sim"; do
   [ -f "$built" ] || { echo "liveview_cpu: $built not built" >&2; exit 1; }
@@ -23,51 +22,9 @@ for tool in Xvfb ffplay xdpyinfo xdotool; do
   command -v "$tool" >/dev/null || { echo "liveview_cpu: $tool missing (scripts/install-deps.sh installs it)" >&2; exit 1; }
 done
 
-started=()
-scratch=$(mktemp -d)
-cleanup() {
-  for pid in "${started[@]}"; do kill "$pid" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$scratch"
-}
-trap cleanup EXIT
-
-display=""
-for n in $(seq 121 150); do
-  [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-  Xvfb ":$n" -screen 0 1600x1024x24 -nolisten tcp >/dev/null 2>&1 &
-  started+=($!)
-  for _ in $(seq 50); do
-    DISPLAY=":$n" xdpyinfo >/dev/null 2>&1 && display=":$n" && break
-    sleep 0.1
-  done
-  [ -n "$display" ] && break
-done
-[ -n "$display" ] || { echo "liveview_cpu: no Xvfb display could be started" >&2; exit 1; }
-export DISPLAY=$display
-
-cpu_ticks() {
-  local rest
-  rest=$(sed 's/^.*) //' "/proc/$1/stat") || return 1
-  set -- $rest
-  echo $(( ${12} + ${13} ))
-}
-
-# CPU percent of process $1 over $seconds, after $warmup.
-measure_pid() {
-  local pid=$1 t0 c0 t1 c1
-  sleep "$warmup"
-  c0=$(cpu_ticks "$pid" 2>/dev/null)
-  t0=$(date +%s.%N)
-  sleep "$seconds"
-  c1=$(cpu_ticks "$pid" 2>/dev/null)
-  t1=$(date +%s.%N)
-  if [ -z "$c0" ] || [ -z "$c1" ]; then
-    echo "liveview_cpu: process $pid ended early" >&2
-    return 1
-  fi
-  awk -v c="$((c1 - c0))" -v hz="$ticks" -v t0="$t0" -v t1="$t1" 'BEGIN { printf "%.1f\n", 100 * c / hz / (t1 - t0) }'
-}
+name=liveview_cpu
+source "$(dirname "$0")/xvfb_cpu.bash"
+start_xvfb 121 150 1600x1024x24
 
 camera=(KELVRA_UVC_SIM_PROFILE=webcam1080p KELVRA_UVC_SIM_FORMAT=MJPG:1920x1080@30 LD_PRELOAD=$sim)
 

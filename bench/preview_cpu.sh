@@ -13,7 +13,6 @@ program="$build/kelvra"
 sim="$build/tests/libkelvra_uvc_sim.so"
 seconds=${PREVIEW_SECONDS:-20}
 warmup=2
-ticks=$(getconf CLK_TCK)
 
 for built in "$program" "$sim"; do
   if [ ! -f "$built" ]; then
@@ -28,62 +27,24 @@ for tool in Xvfb ffplay xdpyinfo; do
   fi
 done
 
-started=()
-cleanup() {
-  for pid in "${started[@]}"; do
-    kill "$pid" 2>/dev/null
-  done
-  wait 2>/dev/null
-}
-trap cleanup EXIT
+name=preview_cpu
+source "$(dirname "$0")/xvfb_cpu.bash"
+start_xvfb 91 120 1280x1024x24
 
-display=""
-for n in $(seq 91 120); do
-  [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-  Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-  started+=($!)
-  for _ in $(seq 50); do
-    DISPLAY=":$n" xdpyinfo >/dev/null 2>&1 && display=":$n" && break
-    sleep 0.1
-  done
-  [ -n "$display" ] && break
-done
-if [ -z "$display" ]; then
-  echo "preview_cpu: no Xvfb display could be started" >&2
-  exit 1
-fi
-
-# CPU ticks (user + system) of a process; the command name may hold spaces, so cut after ')'.
-cpu_ticks() {
-  local rest
-  rest=$(sed 's/^.*) //' "/proc/$1/stat") || return 1
-  set -- $rest
-  echo $(( ${12} + ${13} ))
-}
-
-# Starts a command, lets it settle, measures it for $seconds, prints its CPU percent. It runs in
-# a command substitution, so it ends what it started itself.
+# Starts a command, measures it, ends it. It runs in a command substitution, so it ends what it
+# started itself.
 measure() {
   "$@" >/dev/null 2>&1 &
-  local pid=$!
-  local t0 c0 t1 c1
-  sleep "$warmup"
-  c0=$(cpu_ticks "$pid" 2>/dev/null)
-  t0=$(date +%s.%N)
-  sleep "$seconds"
-  c1=$(cpu_ticks "$pid" 2>/dev/null)
-  t1=$(date +%s.%N)
+  local pid=$! status
+  measure_pid "$pid"
+  status=$?
   kill "$pid" 2>/dev/null
   wait "$pid" 2>/dev/null
-  if [ -z "$c0" ] || [ -z "$c1" ]; then
-    echo "preview_cpu: '$*' ended early" >&2
-    return 1
-  fi
-  awk -v c="$((c1 - c0))" -v hz="$ticks" -v t0="$t0" -v t1="$t1" 'BEGIN { printf "%.1f\n", 100 * c / hz / (t1 - t0) }'
+  return $status
 }
 
-ours=$(measure env DISPLAY="$display" QT_QPA_PLATFORM=xcb KELVRA_CAPTURE_DRIVERS=test "$program") || exit 1
-theirs=$(measure env DISPLAY="$display" SDL_AUDIODRIVER=dummy \
+ours=$(measure env QT_QPA_PLATFORM=xcb KELVRA_CAPTURE_DRIVERS=test "$program") || exit 1
+theirs=$(measure env SDL_AUDIODRIVER=dummy \
   ffplay -hide_banner -loglevel error -an -f lavfi -i testsrc2=size=640x480:rate=30) || exit 1
 
 echo "preview_cpu_percent: $ours %"
@@ -91,8 +52,8 @@ echo "ffplay_cpu_percent: $theirs %"
 awk -v a="$ours" -v b="$theirs" 'BEGIN { if (b > 0) printf "preview_vs_ffplay_cpu: %.2f ratio\n", a / b }'
 
 camera="KELVRA_UVC_SIM_PROFILE=webcam1080p KELVRA_UVC_SIM_FORMAT=MJPG:1920x1080@30 LD_PRELOAD=$sim"
-ours=$(measure env -u KELVRA_CAPTURE_DRIVERS DISPLAY="$display" QT_QPA_PLATFORM=xcb $camera "$program") || exit 1
-theirs=$(measure env -u KELVRA_CAPTURE_DRIVERS DISPLAY="$display" SDL_AUDIODRIVER=dummy $camera \
+ours=$(measure env -u KELVRA_CAPTURE_DRIVERS QT_QPA_PLATFORM=xcb $camera "$program") || exit 1
+theirs=$(measure env -u KELVRA_CAPTURE_DRIVERS SDL_AUDIODRIVER=dummy $camera \
   ffplay -hide_banner -loglevel error -an -f v4l2 -input_format mjpeg -video_size 1920x1080 -framerate 30 \
   -x 200 -y 112 /dev/video0) || exit 1
 
