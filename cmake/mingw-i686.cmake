@@ -1,15 +1,5 @@
 # Cross-compiling for 32-bit Windows with Debian's mingw-w64 (packages g++-mingw-w64-i686 and
-# binutils-mingw-w64-i686). The win32 thread model is preferred: the posix one would add a
-# winpthread DLL to what the program imports.
-set(CMAKE_SYSTEM_NAME Windows)
+# binutils-mingw-w64-i686).
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(KELVRA_MINGW_PREFIX i686-w64-mingw32)
-
-find_program(CMAKE_CXX_COMPILER NAMES ${KELVRA_MINGW_PREFIX}-g++-win32 ${KELVRA_MINGW_PREFIX}-g++ REQUIRED)
-find_program(CMAKE_RC_COMPILER NAMES ${KELVRA_MINGW_PREFIX}-windres REQUIRED)
-find_program(KELVRA_MINGW_OBJDUMP NAMES ${KELVRA_MINGW_PREFIX}-objdump)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${KELVRA_MINGW_PREFIX})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

@@ -322,7 +322,7 @@ TEST_F(FilmExport, OnItsOwnThreadItRunsAtALowerPriorityAndCancelLeavesNothing)
 TEST_F(FilmExport, AKilledExportLeavesNoFilmAndTheNextOneRemovesItsTemporaryFile)
 {
     ExportSettings settings = settingsFor(recording("killed.avi", {.frames = 20}), "killed.mp4");
-    const std::string died = inChild([&] {
+    const std::string died = inChild([&](int) {
         std::atomic<bool> never{false};
         exportFilm(settings, [](const ExportProgress& p) {
             if (p.done == 5)
@@ -352,7 +352,7 @@ TEST_F(FilmExport, AFullDiskEndsTheExportClearlyWithNothingLeftAndTheRecordingUn
     for (FilmFormat format : {FilmFormat::Mp4, FilmFormat::PngSequence}) {
         settings.format = format;
         settings.target = dir_.file(format == FilmFormat::Mp4 ? "full.mp4" : "full_frames");
-        const std::string message = inChild([&] {
+        const std::string message = inChild([&](int) {
             signal(SIGXFSZ, SIG_IGN);
             rlimit limit{4096, RLIM_INFINITY};  // as a disk with 4 KiB left would
             setrlimit(RLIMIT_FSIZE, &limit);
@@ -385,7 +385,7 @@ TEST_F(FilmExport, FoldersThatAreMissingOrCannotBeWrittenAreRefusedBeforeAnyWork
     ASSERT_EQ(chmod(source.c_str(), 0644), 0);
     ExportSettings readOnly = settingsFor(source, "locked/film.mp4");
     // As root, permissions do not apply: the child gives them up first.
-    const std::string refused = inChild([&]() -> std::string {
+    const std::string refused = inChild([&](int) -> std::string {
         if (geteuid() == 0 && (setgid(kNobody) < 0 || setuid(kNobody) < 0))
             return std::string("cannot give up root: ") + std::strerror(errno);
         TargetState ignored;

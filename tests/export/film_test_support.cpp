@@ -257,30 +257,5 @@ ScratchDir::~ScratchDir()
     fs::remove_all(path, error);
 }
 
-std::string inChild(const std::function<std::string()>& body)
-{
-    int fds[2];
-    if (pipe(fds) < 0)
-        return "pipe failed";
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        const std::string result = body();
-        _exit(write(fds[1], result.data(), result.size()) < 0 ? 3 : result.empty() ? 0 : 1);
-    }
-    close(fds[1]);
-    std::string out;
-    char buffer[512];
-    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
-        out.append(buffer, size_t(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    if (WIFSIGNALED(status))
-        return "child died of signal " + std::to_string(WTERMSIG(status)) + (out.empty() ? "" : ": " + out);
-    if (WEXITSTATUS(status) != 0 && out.empty())
-        return "child exited with " + std::to_string(WEXITSTATUS(status));
-    return out;
-}
 
 }  // namespace film_test

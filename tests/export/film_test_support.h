@@ -6,6 +6,8 @@
 #include <kelvra/media/avi_writer.h>
 #include <kelvra/media/encoder.h>
 
+#include "child_process.h"
+
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -69,7 +71,6 @@ struct ScratchDir {
     std::string path;
 };
 
-// Runs `body` in a forked child and returns what it returned, or why the child died.
-std::string inChild(const std::function<std::string()>& body);
+using testsupport::inChild;
 
 }  // namespace film_test

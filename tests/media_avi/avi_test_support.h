@@ -4,6 +4,8 @@
 
 #include <kelvra/media/avi_writer.h>
 
+#include "child_process.h"
+
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -96,8 +98,6 @@ struct ScratchDir {
     std::error_code ignored;  // a folder that cannot be removed is left in /tmp
 };
 
-// Runs `body` in a forked child, given a pipe to write to, SIGKILLed `killAfter` in unless that is
-// 0. Returns what the child wrote and reported (empty: success), after how it died if it did.
-std::string inChild(const std::function<std::string(int)>& body, useconds_t killAfter = 0);
+using testsupport::inChild;
 
 }  // namespace avitest
