@@ -96,22 +96,8 @@ protected:
         return setCaptureFile(cap_, file) && setFrameTime(cap_, microSecPerFrame) &&
                send(cap_, WM_CAP_SINGLE_FRAME_OPEN) != 0;
     }
-    bool checked(const std::string& path)
-    {
-        for (const at::MenuEntry& e : at::menuEntries(cap_))
-            if (e.path == path)
-                return e.checked;
-        ADD_FAILURE() << "no entry " << path;
-        return false;
-    }
-    bool enabled(const std::string& path)
-    {
-        for (const at::MenuEntry& e : at::menuEntries(cap_))
-            if (e.path == path)
-                return e.enabled;
-        ADD_FAILURE() << "no entry " << path;
-        return false;
-    }
+    bool checked(const std::string& path) { return menuEntry(cap_, path).checked; }
+    bool enabled(const std::string& path) { return menuEntry(cap_, path).enabled; }
     static void key(QWidget* w, Qt::Key k) { QTest::keyClick(w, k); }
 
     MainStandIn* main_ = nullptr;

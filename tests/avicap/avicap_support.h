@@ -68,6 +68,16 @@ inline std::string getCaptureFile(HWND cap)
     return buffer;
 }
 
+// The context menu's entry at `path` ("Submenu/Entry"); a missing one fails the test.
+inline at::MenuEntry menuEntry(HWND cap, const std::string& path)
+{
+    for (const at::MenuEntry& e : at::menuEntries(cap))
+        if (e.path == path)
+            return e;
+    ADD_FAILURE() << "no menu entry " << path;
+    return {};
+}
+
 bool writeFile(const std::string& path, const QByteArray& bytes);
 QByteArray contents(const std::string& path);
 // The dialog's child of that name; a missing one fails the test.

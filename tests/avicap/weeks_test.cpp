@@ -163,14 +163,6 @@ protected:
         at::withSource(cap_, [&](media::FrameSource& s) { f = s.format(); });
         return f;
     }
-    bool menuChecked(const std::string& path)
-    {
-        for (const at::MenuEntry& e : at::menuEntries(cap_))
-            if (e.path == path)
-                return e.checked;
-        ADD_FAILURE() << "no menu entry " << path;
-        return false;
-    }
     // The program closed and started again: a new window connects to the same device.
     void restart()
     {
@@ -281,8 +273,8 @@ TEST_F(WeeksTest, CaptureHoursAcrossMidnightOnTheVirtualClock)
         dialog.accept();
     });
     ASSERT_TRUE(at::triggerMenu(cap_, "Capture Hours/Between 07:00 and 19:00"));
-    EXPECT_TRUE(menuChecked("Capture Hours/Between 22:00 and 02:00"));
-    EXPECT_FALSE(menuChecked("Capture Hours/Always"));
+    EXPECT_TRUE(menuEntry(cap_, "Capture Hours/Between 22:00 and 02:00").checked);
+    EXPECT_FALSE(menuEntry(cap_, "Capture Hours/Always").checked);
     pt::advanceClock(3600000);  // 13:00
     EXPECT_NE(at::statusText(cap_).find("\noutside capture hours until 22:00"), std::string::npos) << at::statusText(cap_);
     pt::advanceClock(48 * 3600000ull - 3600000);  // to 12:00 two days later
@@ -294,7 +286,7 @@ TEST_F(WeeksTest, CaptureHoursAcrossMidnightOnTheVirtualClock)
     EXPECT_EQ(occurrences(journal, "Frame steps not recorded: outside capture hours until 22:00."), 3) << journal;
     EXPECT_EQ(occurrences(journal, "Capture hours begin"), 2) << journal;
     restart();  // kept with the device's settings
-    EXPECT_TRUE(menuChecked("Capture Hours/Between 22:00 and 02:00"));
+    EXPECT_TRUE(menuEntry(cap_, "Capture Hours/Between 22:00 and 02:00").checked);
 
     // Daylight from a place typed once; a cancelled dialog changes nothing.
     pt::scriptModal([](QDialog& dialog, const ModalInfo& info) {
@@ -309,7 +301,7 @@ TEST_F(WeeksTest, CaptureHoursAcrossMidnightOnTheVirtualClock)
     EXPECT_NEAR(hours.latitude, 51.4779, 1e-6);
     pt::scriptModal(pt::cancel());
     ASSERT_TRUE(at::triggerMenu(cap_, "Capture Hours/Between 22:00 and 02:00"));
-    EXPECT_TRUE(menuChecked("Capture Hours/Daylight only"));
+    EXPECT_TRUE(menuEntry(cap_, "Capture Hours/Daylight only").checked);
     ASSERT_TRUE(at::triggerMenu(cap_, "Capture Hours/Always"));
     EXPECT_EQ(at::captureHours(cap_).mode, 0);
 }
